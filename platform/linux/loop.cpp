@@ -1,0 +1,202 @@
+// The loop on GLib's default main context. Everything that must happen on the main thread
+// goes through one FIFO of our own, so jobs keep the order in which they were posted
+// whichever thread posted them.
+#include "platform/loop.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <glib-unix.h>
+#include <glib.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace loop {
+namespace {
+
+std::mutex mainMutex;
+std::deque<Job> mainJobs;
+bool mainScheduled = false;
+
+gboolean drainMain(gpointer) {
+    for (;;) {
+        Job job;
+        {
+            std::lock_guard lock(mainMutex);
+            if (mainJobs.empty()) {
+                mainScheduled = false;
+                return G_SOURCE_REMOVE;
+            }
+            job = std::move(mainJobs.front());
+            mainJobs.pop_front();
+        }
+        job();
+    }
+}
+
+// A FIFO worked by a fixed set of threads; one thread makes it serial.
+struct Workers {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<Job> jobs;
+
+    explicit Workers(int threads) {
+        for (int i = 0; i < threads; ++i) std::thread([this] { work(); }).detach();
+    }
+    void push(Job job) {
+        {
+            std::lock_guard lock(mutex);
+            jobs.push_back(std::move(job));
+        }
+        ready.notify_one();
+    }
+    void work() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(mutex);
+                ready.wait(lock, [this] { return !jobs.empty(); });
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+    }
+};
+
+Workers* utilityPool() {
+    // Never destroyed: workers may still run while the process exits.
+    static Workers* pool = new Workers(2);
+    return pool;
+}
+
+} // namespace
+
+struct Queue {
+    std::string label;
+    Workers workers{1};
+};
+
+struct Timer {
+    guint source = 0;
+    bool repeats = false;
+    Job job;
+};
+
+void onMain(Job job) {
+    bool schedule;
+    {
+        std::lock_guard lock(mainMutex);
+        mainJobs.push_back(std::move(job));
+        schedule = !mainScheduled;
+        mainScheduled = true;
+    }
+    if (schedule) g_idle_add_full(G_PRIORITY_DEFAULT, drainMain, nullptr, nullptr);
+}
+
+Queue* makeSerialQueue(const char* label) {
+    auto* q = new Queue;
+    q->label = label;
+    return q;
+}
+
+void async(Queue* queue, Job job) { queue->workers.push(std::move(job)); }
+
+void sync(Queue* queue, Job job) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    queue->workers.push([&] {
+        job();
+        std::lock_guard lock(m);
+        done = true;
+        cv.notify_one();
+    });
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return done; });
+}
+
+void onUtility(Job job) { utilityPool()->push(std::move(job)); }
+
+namespace {
+
+gboolean fireTimer(gpointer data) {
+    // The source holds its own reference so a fired one-shot outlives a dropped handle.
+    auto* holder = static_cast<TimerRef*>(data);
+    TimerRef timer = *holder;
+    if (!timer->repeats) timer->source = 0;
+    Job job = timer->job; // the job may cancel or replace its own timer
+    job();
+    return timer->repeats && timer->source != 0 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+void dropHolder(gpointer data) { delete static_cast<TimerRef*>(data); }
+
+TimerRef startTimer(double seconds, Job job, bool repeats) {
+    auto timer = std::make_shared<Timer>();
+    timer->repeats = repeats;
+    timer->job = std::move(job);
+    guint ms = seconds <= 0 ? 0 : static_cast<guint>(seconds * 1000.0 + 0.5);
+    timer->source =
+        g_timeout_add_full(G_PRIORITY_DEFAULT, ms, fireTimer, new TimerRef(timer), dropHolder);
+    return timer;
+}
+
+} // namespace
+
+TimerRef oneShot(double seconds, Job job) { return startTimer(seconds, std::move(job), false); }
+TimerRef repeating(double seconds, Job job) { return startTimer(seconds, std::move(job), true); }
+
+void cancel(const TimerRef& timer) {
+    if (!timer || timer->source == 0) return;
+    g_source_remove(timer->source);
+    timer->source = 0;
+}
+
+namespace {
+gboolean fireSignal(gpointer data) {
+    (*static_cast<Job*>(data))();
+    return G_SOURCE_CONTINUE;
+}
+} // namespace
+
+void onSignal(int signo, Job job) { g_unix_signal_add(signo, fireSignal, new Job(std::move(job))); }
+
+void readStdin(std::function<void(std::string_view)> handler) {
+    std::thread([handler = std::move(handler)] {
+        std::vector<char> buf(65536);
+        for (;;) {
+            ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                handler(std::string_view());
+                return;
+            }
+            handler(std::string_view(buf.data(), static_cast<std::size_t>(n)));
+        }
+    }).detach();
+}
+
+void writeStdout(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void flushStdout() { std::fflush(stdout); }
+
+double now() { return static_cast<double>(g_get_real_time()) / 1e6; }
+
+void run() {
+    GMainLoop* mainLoop = g_main_loop_new(nullptr, FALSE);
+    for (;;) g_main_loop_run(mainLoop);
+}
+
+void exitProcess(int status) {
+    std::fflush(stdout);
+    // Worker threads may still be running: skip static destructors they could race with.
+    _exit(status);
+}
+
+} // namespace loop

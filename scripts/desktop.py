@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""A virtual X11 desktop: Xvfb, a session D-Bus, openbox and the accessibility bus.
+
+    scripts/desktop.py run -- COMMAND [ARG...]   run COMMAND on a fresh desktop, then stop it
+    scripts/desktop.py env                        (inside run) print the desktop's variables
+
+Used by the demo and the end-to-end tests (import VirtualDesktop). Every process it starts is
+stopped by PID and waited for. It also becomes a child subreaper, so daemons that fork (the
+accessibility bus) are reaped here rather than left as zombies: PID 1 on our machines does not
+reap orphans.
+"""
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def _become_subreaper():
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    except Exception:
+        pass
+
+
+def _wait_for(what, check, timeout=15.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if check():
+            return
+        time.sleep(0.02)
+    raise RuntimeError(f"virtual desktop: {what} did not come up within {timeout:.0f} s")
+
+
+def _quiet(cmd, env):
+    return subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=5).returncode == 0
+
+
+class VirtualDesktop:
+    def __init__(self, width=1280, height=800, log=None):
+        self.width, self.height = width, height
+        self.procs = []
+        self.tmp = tempfile.mkdtemp(prefix="zephrin-desktop-")
+        self.log = log or open(os.path.join(self.tmp, "desktop.log"), "wb")
+        self.env = dict(os.environ)
+
+    def _spawn(self, cmd, **kw):
+        p = subprocess.Popen(cmd, env=self.env, stdout=self.log, stderr=self.log,
+                             stdin=subprocess.DEVNULL, **kw)
+        self.procs.append(p)
+        return p
+
+    def start(self):
+        _become_subreaper()
+        try:
+            self._start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def _start(self):
+        # Xvfb picks a free display and tells us which through a pipe.
+        r, w = os.pipe()
+        self._spawn(["Xvfb", "-displayfd", str(w), "-screen", "0",
+                     f"{self.width}x{self.height}x24", "-nolisten", "tcp", "-noreset"],
+                    pass_fds=(w,))
+        os.close(w)
+        number = b""
+        deadline = time.monotonic() + 15
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(r)
+        if not number.strip():
+            raise RuntimeError("virtual desktop: Xvfb did not start")
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+        _wait_for("the X server", lambda: _quiet(["xdpyinfo"], self.env))
+
+        bus = os.path.join(self.tmp, "bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus
+        self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                     "--address=unix:path=" + bus])
+        _wait_for("the session bus", lambda: os.path.exists(bus))
+
+        # Toolkits must not try to start a bus of their own or use a portal.
+        self.env.pop("NO_AT_BRIDGE", None)
+        self.env["GTK_USE_PORTAL"] = "0"
+        self.env["XDG_RUNTIME_DIR"] = self.tmp
+
+        self._spawn(["openbox", "--sm-disable"])
+        _wait_for("the window manager", lambda: b"_NET_SUPPORTING_WM_CHECK(WINDOW)" in
+                  subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                 capture_output=True, timeout=5).stdout)
+
+        self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        _wait_for("the accessibility bus", lambda: _quiet(
+            ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
+             "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"], self.env))
+
+    def stop(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.terminate()
+        for p in reversed(self.procs):
+            try:
+                p.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+        self.procs.clear()
+        # Reap whatever the daemons forked (we are their subreaper).
+        while True:
+            try:
+                pid, _ = os.waitpid(-1, os.WNOHANG)
+            except ChildProcessError:
+                break
+            if pid == 0:
+                time.sleep(0.05)
+                try:
+                    pid, _ = os.waitpid(-1, os.WNOHANG)
+                except ChildProcessError:
+                    break
+                if pid == 0:
+                    break
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def main(argv):
+    if len(argv) >= 3 and argv[1] == "run" and argv[2] == "--":
+        cmd = argv[3:]
+        if not cmd:
+            print("usage: desktop.py run -- COMMAND [ARG...]", file=sys.stderr)
+            return 64
+        with VirtualDesktop(log=sys.stderr.buffer if os.environ.get("ZEPHRIN_DESKTOP_LOG") else None) as d:
+            print(f"virtual desktop up on {d.env['DISPLAY']}", file=sys.stderr)
+            child = subprocess.Popen(cmd, env=d.env)
+            signal.signal(signal.SIGINT, lambda *_: child.send_signal(signal.SIGINT))
+            signal.signal(signal.SIGTERM, lambda *_: child.send_signal(signal.SIGTERM))
+            status = child.wait()
+        return status if status >= 0 else 128 - status
+    print(__doc__, file=sys.stderr)
+    return 64
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

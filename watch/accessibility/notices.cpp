@@ -1,0 +1,4 @@
+#include "watch/accessibility/notices.h"
+
+loop::TimerRef valueTimer;
+ax::ElementRef pendingValueElement;

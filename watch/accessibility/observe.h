@@ -1,0 +1,34 @@
+#pragma once
+// Following the front application.
+#include "common/jsonline.h"
+#include "platform/ax.h"
+#include "platform/workspace.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+// Context of the front application and window; main thread only.
+extern std::string currentApp;
+extern std::string currentBundle;
+extern std::string currentWindow;
+extern std::string currentUrl;
+extern bool currentPrivate;
+
+extern ax::ObserverRef observer;
+extern ax::ElementRef observedApp;
+extern int observedPid;
+
+// Attributes switched on in applications, by process id: [attribute name, previous value].
+extern std::map<int, std::pair<std::string, json>> restoreAttrs;
+
+// Drops the observer and the observed application.
+void tearDownObservation();
+
+// Makes app the observed application and reports it; with no app (or while paused) only tears
+// the previous observation down.
+void observe(const std::optional<workspace::App>& app);
+
+// Puts back every attribute observation switched on, then says "restored".
+void restoreAll();

@@ -1,0 +1,96 @@
+#include "watch/core/process.h"
+#include "watch/accessibility/observe.h"
+#include "watch/accessibility/window.h"
+#include "watch/core/emit.h"
+#include "watch/core/notices.h"
+#include "watch/core/reader.h"
+#include "watch/core/state.h"
+#include "watch/input/describe.h"
+#include "watch/input/keys.h"
+#include "watch/input/pasteboard.h"
+#include "platform/loop.h"
+#include "platform/permissions.h"
+#include "platform/system.h"
+
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+
+json probe() {
+    return {{"kind", "probe"},
+            {"version", "1"},
+            {"ax", permissions::accessibilityTrusted() ? 1 : 0},
+            {"listen", permissions::listenAccess()},
+            {"screen", permissions::screenAccess()},
+            {"macos", sys::versionString()},
+            {"pid", sys::processId()}};
+}
+
+void finish() {
+    if (!paused.load()) {
+        paused.store(true);
+        stopInput();
+        tearDownObservation();
+        restoreAll();
+    }
+    emit({{"kind", "stopped"}});
+    loop::sync(outQueue, [] { loop::flushStdout(); });
+    loop::exitProcess(0);
+}
+
+namespace {
+
+void installReader() {
+    auto reader = std::make_shared<LineReader>();
+    loop::readStdin([reader](std::string_view chunk) {
+        if (chunk.empty()) {
+            loop::onMain([] { finish(); });
+            return;
+        }
+        feedInput(*reader, chunk, [](json cmd) {
+            loop::onMain([cmd = std::move(cmd)] { handleCommand(cmd); });
+        });
+    });
+}
+
+void printLine(const json& record) {
+    loop::writeStdout(jsonline::dump(record) + "\n");
+    loop::flushStdout();
+}
+
+} // namespace
+
+int startWatch(int argc, char** argv) {
+    makeQueues();
+    compileSensitiveLabel();
+    skipBundles.clear();
+    skipHosts.clear();
+    framesDir.clear();
+    resetWindowMemory();
+    restoreAttrs.clear();
+
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        printLine({{"kind", "version"}, {"version", "1"}});
+        return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--probe") == 0) {
+        printLine(probe());
+        return 0;
+    }
+
+    ::umask(077);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
+    std::signal(SIGINT, SIG_IGN);
+    loop::onSignal(SIGTERM, [] { finish(); });
+    loop::onSignal(SIGINT, [] { finish(); });
+
+    rememberPasteboardCount();
+    installReader();
+    startNotices();
+    loop::repeating(0.5, [] { checkPasteboard(); });
+    loop::repeating(5.0, [] { checkIdle(); });
+
+    emit(probe());
+    return -1;
+}

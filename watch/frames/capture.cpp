@@ -1,0 +1,3 @@
+#include "watch/frames/capture.h"
+
+loop::TimerRef frameTimer;

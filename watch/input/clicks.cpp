@@ -1,0 +1,3 @@
+#include "watch/input/clicks.h"
+
+loop::TimerRef scrollTimer;
