@@ -15,11 +15,11 @@ void setWindows(std::optional<std::vector<windows::Info>> list);
 
 void setInputTrusted(bool trusted);
 
-// Posting from now on fails at the nth post (1 = the next one); 0 never fails.
+// The nth post after the last resetPosting() fails (1 = the first); 0 never fails.
 void failPostAt(int nth);
 
-// Called after each successful post with the number of posts so far; lets a test change the
-// desktop in the middle of an action.
+// Called after each successful post with the number of posts since the last resetPosting();
+// lets a test change the desktop in the middle of an action. nullptr removes it.
 void onPosted(std::function<void(int count)> hook);
 
 // What was posted, one line per event or pause, e.g. "move 10,20 left state 1",
@@ -27,7 +27,7 @@ void onPosted(std::function<void(int count)> hook);
 // "pause 30"; "finish" when the run ended.
 std::vector<std::string> postedLog();
 
-// Clears the log, the failure and the hook; the desktop is left as it is.
+// Clears the log and the count of posts; the failure, the hook and the desktop stay.
 void resetPosting();
 
 } // namespace sim

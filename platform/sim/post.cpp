@@ -46,7 +46,7 @@ std::string describe(const post::Event& event) {
     if (auto* w = std::get_if<Wheel>(&event))
         return "wheel " + std::to_string(w->vertical) + "," + std::to_string(w->horizontal);
     const Key& k = std::get<Key>(event);
-    if (!k.text.empty() || k.keyCode == 0) {
+    if (!k.text.empty()) {
         std::string utf8;
         icu::UnicodeString(k.text.data(), static_cast<int32_t>(k.text.size())).toUTF8String(utf8);
         char flags[32];
@@ -66,7 +66,7 @@ void setInputTrusted(bool t) {
     trusted = t;
 }
 void failPostAt(int nth) {
-    failAt = nth > 0 ? posts + nth : 0;
+    failAt = nth > 0 ? nth : 0;
 }
 void onPosted(std::function<void(int)> h) {
     hook = std::move(h);
@@ -77,8 +77,6 @@ std::vector<std::string> postedLog() {
 void resetPosting() {
     log.clear();
     posts = 0;
-    failAt = 0;
-    hook = nullptr;
 }
 } // namespace sim
 

@@ -9,6 +9,7 @@ Commands on standard input, one per line:
     set TEXT          replaces the buffer's text (JSON string)
     popup X Y W H     shows an override-redirect window there (a menu-like overlay)
     spawn JSON-ARGV   runs a command as this process's child and reports its output
+    spare             how many key codes have no symbols
     quit
 """
 import json
@@ -38,6 +39,7 @@ win.set_default_size(geometry[2], geometry[3])
 win.move(geometry[0], geometry[1])
 view = Gtk.TextView()
 view.set_wrap_mode(Gtk.WrapMode.WORD)
+view.add_events(Gdk.EventMask.SCROLL_MASK)
 buf = view.get_buffer()
 win.add(view)
 popup = None
@@ -49,7 +51,7 @@ KINDS = {Gdk.EventType.BUTTON_PRESS: "press", Gdk.EventType._2BUTTON_PRESS: "dou
 def on_button(_w, e):
     say(event="button", kind=KINDS.get(e.type, str(e.type)), button=e.button,
         x=round(e.x_root), y=round(e.y_root))
-    return False
+    return e.button == 3  # no context menu: it would take the pointer and keyboard
 
 
 def on_scroll(_w, e):
@@ -108,6 +110,10 @@ def command(line):
     elif word == "spawn":
         out = subprocess.run(json.loads(rest), capture_output=True, text=True)
         say(event="spawned", status=out.returncode, stdout=out.stdout)
+    elif word == "spare":
+        keymap = Gdk.Keymap.get_for_display(Gdk.Display.get_default())
+        say(event="spare", count=sum(1 for code in range(8, 256)
+                                     if not keymap.get_entries_for_keycode(code)[0]))
     elif word == "quit":
         Gtk.main_quit()
 
