@@ -30,6 +30,7 @@ enum AtomIndex {
     NET_WM_WINDOW_OPACITY,
     NET_WM_NAME,
     UTF8_STRING,
+    NET_CLIENT_LIST,
     TYPE_DESKTOP,
     TYPE_DOCK,
     TYPE_DND,
@@ -51,6 +52,7 @@ constexpr const char* atomNames[ATOM_COUNT] = {
     "_NET_WM_WINDOW_OPACITY",
     "_NET_WM_NAME",
     "UTF8_STRING",
+    "_NET_CLIENT_LIST",
     "_NET_WM_WINDOW_TYPE_DESKTOP",
     "_NET_WM_WINDOW_TYPE_DOCK",
     "_NET_WM_WINDOW_TYPE_DND",
@@ -131,14 +133,14 @@ struct Top {
 };
 
 // Finds the client (the window with WM_STATE) inside each frame, one tree level per round trip.
-void findClients(xcb_connection_t* c, const xcb_atom_t* a, std::vector<Top>& tops) {
+// Frames hold dozens of decoration windows, so this is the slow way; used without a client list.
+void searchClients(xcb_connection_t* c, const xcb_atom_t* a, std::vector<Top*> frames) {
     struct Search {
         Top* top;
         std::vector<xcb_window_t> level;
     };
     std::vector<Search> searches;
-    for (Top& t : tops)
-        if (!t.overrideRedirect) searches.push_back({&t, {t.frame}});
+    for (Top* t : frames) searches.push_back({t, {t->frame}});
     for (int depth = 0; depth < 4 && !searches.empty(); ++depth) {
         struct Asked {
             xcb_get_property_cookie_t state;
@@ -170,9 +172,46 @@ void findClients(xcb_connection_t* c, const xcb_atom_t* a, std::vector<Top>& top
         }
         searches = std::move(next);
     }
-    // Without a window manager the top-level window is the client.
+}
+
+// Matches the window manager's clients to the frames they sit in by walking up from each
+// client, one level per round trip.
+void findClients(xcb_connection_t* c, const xcb_atom_t* a, xcb_window_t root,
+                 std::vector<Top>& tops) {
+    std::vector<Top*> frames;
     for (Top& t : tops)
-        if (!t.client) t.client = t.frame;
+        if (!t.overrideRedirect) frames.push_back(&t);
+    if (frames.empty()) return;
+    std::vector<uint32_t> clients =
+        items32(c, askProperty(c, root, a[NET_CLIENT_LIST], XCB_ATOM_WINDOW, 4096));
+    if (clients.empty()) {
+        searchClients(c, a, frames);
+    } else {
+        struct Climb {
+            xcb_window_t client, at;
+        };
+        std::vector<Climb> climbs;
+        for (uint32_t w : clients) climbs.push_back({w, w});
+        for (int depth = 0; depth < 4 && !climbs.empty(); ++depth) {
+            std::vector<xcb_query_tree_cookie_t> asked;
+            for (const Climb& climb : climbs) asked.push_back(xcb_query_tree(c, climb.at));
+            std::vector<Climb> next;
+            for (std::size_t i = 0; i < climbs.size(); ++i) {
+                Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, asked[i], nullptr));
+                if (!tree) continue; // the client went away
+                if (tree->parent != root) {
+                    next.push_back({climbs[i].client, tree->parent});
+                    continue;
+                }
+                for (Top* t : frames)
+                    if (t->frame == climbs[i].at) t->client = climbs[i].client;
+            }
+            climbs = std::move(next);
+        }
+    }
+    // A top-level window no client sits in is its own client, as without a window manager.
+    for (Top* t : frames)
+        if (!t->client) t->client = t->frame;
 }
 
 } // namespace
@@ -212,7 +251,7 @@ std::optional<std::vector<Info>> onScreen() {
     }
     for (Top& t : tops)
         if (t.overrideRedirect) t.client = t.frame;
-    findClients(c, a, tops);
+    findClients(c, a, root, tops);
 
     struct Asked {
         xcb_get_property_cookie_t pid, types, state, frameOpacity, clientOpacity, netName, name;
