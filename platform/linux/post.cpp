@@ -175,20 +175,23 @@ KeyCode codeForSym(Display* dpy, KeySym sym) {
     if (!sparesLooked) findSpares(dpy);
     if (borrowed.empty()) return 0;
     Borrowed* pick = nullptr;
-    for (Borrowed& b : borrowed) {
-        if (b.sym == sym) {
-            b.lastUse = ++useCounter;
-            return b.code;
+    for (int round = 0; round < 2 && !pick; ++round) {
+        for (Borrowed& b : borrowed) {
+            if (b.sym == sym) {
+                b.lastUse = ++useCounter;
+                return b.code;
+            }
+            // A code whose keys went out may be rebound only once the receiver has read them,
+            // or it would look them up in the new mapping.
+            if (!b.sent && (!pick || b.lastUse < pick->lastUse)) pick = &b;
         }
-        if (!pick || b.lastUse < pick->lastUse) pick = &b;
+        if (!pick) {
+            settle();
+            for (Borrowed& b : borrowed) b.sent = false;
+        }
     }
-    if (pick->code == heldTextCode) return 0;
-    // Rebinding a code already used: the receiver must have read its keys first, or it
-    // would look them up in the new mapping.
-    if (pick->sent) settle();
-    if (!bind(dpy, pick->code, sym)) return 0;
+    if (!pick || !bind(dpy, pick->code, sym)) return 0;
     pick->sym = sym;
-    pick->sent = false;
     pick->lastUse = ++useCounter;
     return pick->code;
 }
@@ -201,31 +204,20 @@ KeySym symForCodePoint(UChar32 cp) {
     return 0x01000000 | static_cast<KeySym>(cp);
 }
 
-// The key codes that type the text, one per character; a CR LF pair is one Return.
-bool codesForText(Display* dpy, const std::u16string& text, std::vector<KeyCode>& codes) {
-    UChar32 previous = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        UChar32 cp;
-        U16_NEXT(text.data(), i, text.size(), cp);
-        if (cp == '\n' && previous == '\r') continue;
-        previous = cp;
-        KeySym sym = symForCodePoint(cp);
-        KeyCode code = 0;
-        if (sym == XK_Return || sym == XK_Tab || sym == XK_BackSpace) code = codeOf(dpy, sym);
-        if (!code) code = codeForSym(dpy, sym);
-        if (!code) return false;
-        codes.push_back(code);
-    }
-    return true;
-}
-
-void markSent(KeyCode code) {
+KeyCode codeForCodePoint(Display* dpy, UChar32 cp) {
+    KeySym sym = symForCodePoint(cp);
+    KeyCode code = 0;
+    if (sym == XK_Return || sym == XK_Tab || sym == XK_BackSpace) code = codeOf(dpy, sym);
+    if (!code) code = codeForSym(dpy, sym);
     for (Borrowed& b : borrowed)
         if (b.code == code) b.sent = true;
+    return code;
 }
 
-// Every key but the last goes down and up at once; the last stays down until the key-up
-// event, so the pair the caller posts is one press.
+// Each character is a key of its own; a CR LF pair is one Return. Every key but the last goes
+// down and up at once; the last stays down until the key-up event, so the pair the caller
+// posts is one press. Each key is bound just before it is pressed, so a long sequence can
+// reuse codes within itself.
 bool postText(Display* dpy, const Key& key) {
     if (!key.down) {
         if (!heldTextCode) return true;
@@ -234,16 +226,24 @@ bool postText(Display* dpy, const Key& key) {
         XFlush(dpy);
         return ok;
     }
-    std::vector<KeyCode> codes;
-    if (!codesForText(dpy, key.text, codes) || codes.empty()) return false;
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        markSent(codes[i]);
-        if (!fakeKey(dpy, codes[i], true)) return false;
-        if (i + 1 < codes.size() && !fakeKey(dpy, codes[i], false)) return false;
+    std::vector<UChar32> characters;
+    for (std::size_t i = 0; i < key.text.size();) {
+        UChar32 cp;
+        U16_NEXT(key.text.data(), i, key.text.size(), cp);
+        if (cp == '\n' && !characters.empty() && characters.back() == '\r') continue;
+        characters.push_back(cp);
     }
-    heldTextCode = codes.back();
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        KeyCode code = codeForCodePoint(dpy, characters[i]);
+        if (!code || !fakeKey(dpy, code, true)) return false;
+        if (i + 1 < characters.size()) {
+            if (!fakeKey(dpy, code, false)) return false;
+        } else {
+            heldTextCode = code;
+        }
+    }
     XFlush(dpy);
-    return true;
+    return !characters.empty();
 }
 
 // ---- Settling: the receiver has read everything sent so far ----
