@@ -12,8 +12,10 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <map>
 #include <poll.h>
 #include <thread>
@@ -123,8 +125,40 @@ std::vector<KeyCode> modifierCodes(Display* dpy, std::uint64_t flags, bool& ok) 
     return codes;
 }
 
+// What act holds down on the XTest device. The server keeps it pressed after the process
+// ends, so finish() lets go of whatever is left, and termination signals wait while anything
+// is held: a host that kills act mid-drag must not leave the button down.
+struct Held {
+    bool button;
+    unsigned int code;
+    bool operator==(const Held&) const = default;
+};
+std::vector<Held> held;
+
+void track(Display* dpy, Held h, bool down) {
+    auto it = std::find(held.begin(), held.end(), h);
+    if (down && it == held.end()) held.push_back(h);
+    if (!down && it != held.end()) held.erase(it);
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        sigaddset(&signals, s);
+    if (held.empty()) XFlush(dpy); // the release is out before a pending signal can end us
+    sigprocmask(held.empty() ? SIG_UNBLOCK : SIG_BLOCK, &signals, nullptr);
+}
+
 bool fakeKey(Display* dpy, KeyCode code, bool down) {
-    return XTestFakeKeyEvent(dpy, code, down ? True : False, CurrentTime) != 0;
+    if (down) track(dpy, {false, code}, true);
+    bool ok = XTestFakeKeyEvent(dpy, code, down ? True : False, CurrentTime) != 0;
+    if (!down || !ok) track(dpy, {false, code}, false);
+    return ok;
+}
+
+bool fakeButton(Display* dpy, unsigned int button, bool down) {
+    if (down) track(dpy, {true, button}, true);
+    bool ok = XTestFakeButtonEvent(dpy, button, down ? True : False, CurrentTime) != 0;
+    if (!down || !ok) track(dpy, {true, button}, false);
+    return ok;
 }
 
 // ---- Text through borrowed key codes ----
@@ -187,7 +221,8 @@ KeyCode codeForSym(Display* dpy, KeySym sym) {
         }
         if (!pick) {
             settle();
-            for (Borrowed& b : borrowed) b.sent = false;
+            for (Borrowed& b : borrowed)
+                b.sent = false;
         }
     }
     if (!pick || !bind(dpy, pick->code, sym)) return 0;
@@ -358,7 +393,7 @@ bool postMouse(Display* dpy, const Mouse& m) {
         if (!pointerAt(dpy, m.x, m.y)) ok = moveTo(dpy, m.x, m.y);
         bool down = m.type == MouseType::LeftDown || m.type == MouseType::RightDown;
         unsigned int button = m.button == Button::Right ? 3 : 1;
-        ok = ok && XTestFakeButtonEvent(dpy, button, down ? True : False, CurrentTime) != 0;
+        ok = ok && fakeButton(dpy, button, down);
         break;
     }
     }
@@ -368,8 +403,7 @@ bool postMouse(Display* dpy, const Mouse& m) {
 
 bool clickButton(Display* dpy, unsigned int button, int times) {
     for (int i = 0; i < times; ++i) {
-        if (!XTestFakeButtonEvent(dpy, button, True, CurrentTime)) return false;
-        if (!XTestFakeButtonEvent(dpy, button, False, CurrentTime)) return false;
+        if (!fakeButton(dpy, button, true) || !fakeButton(dpy, button, false)) return false;
     }
     return true;
 }
@@ -429,9 +463,13 @@ void pause(int ms) {
 void finish() {
     if (!posted) return;
     Display* dpy = connection();
-    if (heldTextCode) {
-        fakeKey(dpy, heldTextCode, false);
-        heldTextCode = 0;
+    heldTextCode = 0;
+    while (!held.empty()) {
+        Held h = held.back();
+        if (h.button)
+            fakeButton(dpy, h.code, false);
+        else
+            fakeKey(dpy, static_cast<KeyCode>(h.code), false);
     }
     bool anyBound = false;
     for (const Borrowed& b : borrowed)

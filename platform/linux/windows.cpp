@@ -140,7 +140,8 @@ void searchClients(xcb_connection_t* c, const xcb_atom_t* a, std::vector<Top*> f
         std::vector<xcb_window_t> level;
     };
     std::vector<Search> searches;
-    for (Top* t : frames) searches.push_back({t, {t->frame}});
+    for (Top* t : frames)
+        searches.push_back({t, {t->frame}});
     for (int depth = 0; depth < 4 && !searches.empty(); ++depth) {
         struct Asked {
             xcb_get_property_cookie_t state;
@@ -191,10 +192,12 @@ void findClients(xcb_connection_t* c, const xcb_atom_t* a, xcb_window_t root,
             xcb_window_t client, at;
         };
         std::vector<Climb> climbs;
-        for (uint32_t w : clients) climbs.push_back({w, w});
+        for (uint32_t w : clients)
+            climbs.push_back({w, w});
         for (int depth = 0; depth < 4 && !climbs.empty(); ++depth) {
             std::vector<xcb_query_tree_cookie_t> asked;
-            for (const Climb& climb : climbs) asked.push_back(xcb_query_tree(c, climb.at));
+            for (const Climb& climb : climbs)
+                asked.push_back(xcb_query_tree(c, climb.at));
             std::vector<Climb> next;
             for (std::size_t i = 0; i < climbs.size(); ++i) {
                 Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, asked[i], nullptr));

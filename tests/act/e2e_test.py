@@ -3,10 +3,11 @@
 
     e2e_test.py [unittest arguments, e.g. InputTest]
 """
+import subprocess
 import time
 import unittest
 
-from actdesk import TestApp, VirtualDesktop, act, collect, tool
+from actdesk import ACT, TestApp, VirtualDesktop, act, collect, tool
 
 CHANGED = "The app in front changed, so nothing was sent."
 
@@ -67,6 +68,16 @@ class InputTest(unittest.TestCase):
         self.assertTrue(got["selected"], got)
         self.assertTrue(got["text"].startswith(got["selected"]), got)
         self.assertGreater(len(got["selected"]), 5, got)
+
+    def test_killed_mid_drag_lets_go_of_the_button(self):
+        x, y = self.app.point(10, 10)
+        proc = subprocess.Popen([ACT, "drag", str(x), str(y), str(x + 200), str(y + 100), "--pid",
+                                 str(self.app.pid)], env=self.desk.env, stdout=subprocess.PIPE)
+        self.app.wait("button")  # the button went down
+        proc.terminate()
+        proc.communicate(timeout=10)
+        got = collect(self.app, lambda r: ("release", 1) in buttons(r))
+        self.assertIn(("release", 1), buttons(got))
 
     def test_scroll_lines(self):
         x, y = self.app.point(100, 100)
@@ -141,6 +152,21 @@ class RefusalTest(unittest.TestCase):
                       ("scroll", x, y, "down", 3), ("drag", x, y, x + 50, y)):
             status, reply, _ = act(self.desk, *words, pid=self.target.pid)
             self.assertEqual((status, reply), (2, {"ok": False, "error": CHANGED}), words)
+        self.quiet()
+
+    def test_another_apps_window_in_front(self):
+        # The target stays active while a window of the other app is raised over everything.
+        self.activate(self.target)
+        tool(self.desk, "xdotool", "windowraise", str(self.other.where["xid"]))
+        time.sleep(0.2)
+        self.assertEqual(act(self.desk, "frontmost")[1]["pid"], self.target.pid)
+        self.target.drain()
+        x, y = self.target.point(100, 100)
+        for words in (("type", "nope"), ("click", x, y)):
+            status, reply, _ = act(self.desk, *words, pid=self.target.pid)
+            self.assertEqual((status, reply["error"]),
+                             (2, "The window in front is a window of zephrin-other, so nothing "
+                                 "was sent. Take a screenshot and try again."))
         self.quiet()
 
     def test_a_window_over_the_point(self):
