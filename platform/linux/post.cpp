@@ -249,6 +249,20 @@ KeyCode codeForCodePoint(Display* dpy, UChar32 cp) {
     return code;
 }
 
+// Toolkits upper-case what a key types while Caps Lock is on, whatever the key's symbols. The
+// lock is lifted while act types and put back in finish().
+bool capsChecked = false;
+bool capsLifted = false;
+
+void liftCapsLock(Display* dpy) {
+    if (capsChecked) return;
+    capsChecked = true;
+    XkbStateRec state;
+    if (XkbGetState(dpy, XkbUseCoreKbd, &state) != Success || !(state.locked_mods & LockMask))
+        return;
+    capsLifted = XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0) != 0;
+}
+
 // Each character is a key of its own; a CR LF pair is one Return. Every key but the last goes
 // down and up at once; the last stays down until the key-up event, so the pair the caller
 // posts is one press. Each key is bound just before it is pressed, so a long sequence can
@@ -261,6 +275,7 @@ bool postText(Display* dpy, const Key& key) {
         XFlush(dpy);
         return ok;
     }
+    liftCapsLock(dpy);
     std::vector<UChar32> characters;
     for (std::size_t i = 0; i < key.text.size();) {
         UChar32 cp;
@@ -482,6 +497,11 @@ void finish() {
             XChangeKeyboardMapping(dpy, b.code, 2, none, 1);
             b.sym = NoSymbol;
         }
+    }
+    if (capsLifted) {
+        if (!anyBound) settle();
+        XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
+        capsLifted = false;
     }
     XSync(dpy, False);
 }

@@ -73,11 +73,12 @@ class InputTest(unittest.TestCase):
         x, y = self.app.point(10, 10)
         proc = subprocess.Popen([ACT, "drag", str(x), str(y), str(x + 200), str(y + 100), "--pid",
                                  str(self.app.pid)], env=self.desk.env, stdout=subprocess.PIPE)
-        self.app.wait("button")  # the button went down
+        pressed = collect(self.app, lambda r: ("press", 1) in buttons(r), timeout=10)
+        self.assertIn(("press", 1), buttons(pressed))
         proc.terminate()
         proc.communicate(timeout=10)
-        got = collect(self.app, lambda r: ("release", 1) in buttons(r))
-        self.assertIn(("release", 1), buttons(got))
+        got = collect(self.app, lambda r: ("release", 1) in buttons(r), timeout=10)
+        self.assertIn(("release", 1), buttons(got), (proc.returncode, got))
 
     def test_scroll_lines(self):
         x, y = self.app.point(100, 100)
@@ -100,6 +101,17 @@ class InputTest(unittest.TestCase):
         self.act("type", "a\nb\tc")
         time.sleep(0.2)
         self.assertEqual(self.app.ask("text")["text"], text + "a\nb\tc")
+
+    def test_caps_lock_changes_no_typed_character(self):
+        tool(self.desk, "xdotool", "key", "Caps_Lock")
+        try:
+            self.act("type", "abc ABC \u00e9\u00c9 \u03c9")
+            # The lock is back afterwards: a plain key press is upper-cased again.
+            self.act("key", "a")
+            time.sleep(0.2)
+            self.assertEqual(self.app.ask("text")["text"], "abc ABC \u00e9\u00c9 \u03c9A")
+        finally:
+            tool(self.desk, "xdotool", "key", "Caps_Lock")
 
     def test_key_combinations(self):
         self.app.ask('set "select all of this"', "set")
