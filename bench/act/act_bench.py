@@ -5,7 +5,8 @@
 
 click: wall time of `act click X Y --pid P` against `xdotool mousemove X Y click 1`, runs
        alternating, median of N (default 30). act's overhead is its time beyond its own 60 ms of
-       pauses; it is compared with xdotool's whole time.
+       pauses; it is compared with xdotool's whole time, and with xdotool's time without the
+       100 ms it sleeps after a click (`click --delay 0 1`, also measured).
 type:  a 200-character mixed ASCII and Unicode text typed by `act type` and by `xdotool type`,
        alternating, median of N (default 5): milliseconds per character, and whether every
        character arrived as sent.
@@ -64,26 +65,34 @@ def timed(desk, argv):
 
 def bench_click(desk, app, act, runs):
     x, y = app.point(200, 150)
-    acts, xdos = [], []
-    for i in range(runs + 1):  # the first pair warms up
-        ms, out = timed(desk, [act, "click", str(x), str(y), "--pid", str(app.pid)])
-        if out.returncode != 0:
-            raise SystemExit(f"act click failed: {out.stdout}")
-        if i:
-            acts.append(ms)
-        time.sleep(0.45)  # two clicks at one spot inside the double-click time would be one double
-        ms, out = timed(desk, ["xdotool", "mousemove", str(x), str(y), "click", "1"])
-        if i:
-            xdos.append(ms)
-        time.sleep(0.45)
-    a, b = statistics.median(acts), statistics.median(xdos)
-    overhead = a - CLICK_PAUSES_MS
+    commands = {
+        "act": [act, "click", str(x), str(y), "--pid", str(app.pid)],
+        "xdotool": ["xdotool", "mousemove", str(x), str(y), "click", "1"],
+        # xdotool sleeps its click delay (100 ms by default) after the click; without it:
+        "xdotool0": ["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"],
+    }
+    times = {name: [] for name in commands}
+    for i in range(runs + 1):  # the first round warms up
+        for name, argv in commands.items():
+            ms, out = timed(desk, argv)
+            if out.returncode != 0:
+                raise SystemExit(f"{name} failed: {out.stdout} {out.stderr}")
+            if i:
+                times[name].append(ms)
+            time.sleep(0.45)  # two clicks at one spot inside the double-click time are one double
+    med = {name: statistics.median(v) for name, v in times.items()}
+    overhead = med["act"] - CLICK_PAUSES_MS
     print(f"click, median of {runs} runs each, alternating")
-    print(f"  act click:                      {a:7.2f} ms  (min {min(acts):.2f}, max {max(acts):.2f})")
-    print(f"  act overhead beyond 60 ms:      {overhead:7.2f} ms")
-    print(f"  xdotool mousemove X Y click 1:  {b:7.2f} ms  (min {min(xdos):.2f}, max {max(xdos):.2f})")
-    print(f"  overhead / xdotool:             {overhead / b:7.2f}")
-    print(f"  overhead - xdotool:             {overhead - b:+7.2f} ms  (goal: at most +5 ms)")
+    for name, label in (("act", "act click X Y --pid P"),
+                        ("xdotool", "xdotool mousemove X Y click 1"),
+                        ("xdotool0", "xdotool ... click --delay 0 1")):
+        v = times[name]
+        print(f"  {label:32s} {med[name]:7.2f} ms  (min {min(v):.2f}, max {max(v):.2f})")
+    print(f"  act beyond its 60 ms of pauses:  {overhead:7.2f} ms")
+    print(f"  ratio to xdotool click 1:        {overhead / med['xdotool']:7.3f}"
+          f"   difference {overhead - med['xdotool']:+.2f} ms")
+    print(f"  ratio to xdotool without delay:  {overhead / med['xdotool0']:7.3f}"
+          f"   difference {overhead - med['xdotool0']:+.2f} ms  (goal: at most +5 ms)")
 
 
 def bench_type(desk, app, act, runs):
