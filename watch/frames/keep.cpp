@@ -34,7 +34,8 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
     }
 
     char name[64];
-    std::snprintf(name, sizeof name, "f%lld-%u.jpg", millisecondsNow(), arc4random_uniform(1000000));
+    std::snprintf(name, sizeof name, "f%lld-%u.jpg", millisecondsNow(),
+                  arc4random_uniform(1000000));
     std::string path = framesDir;
     if (path.back() != '/') path += '/';
     path += name;
