@@ -17,6 +17,8 @@ def main():
     ap.add_argument("--seconds", type=float, default=0, help="quit after this long (0: never)")
     args = ap.parse_args()
 
+    # The window's class (what the desktop calls the application) follows the program name.
+    GLib.set_prgname(args.title)
     app = Gtk.Application(application_id=args.app_id,
                           flags=gi.repository.Gio.ApplicationFlags.NON_UNIQUE)
 

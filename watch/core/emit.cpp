@@ -12,10 +12,11 @@ void makeQueues() {
     if (!axQueue) axQueue = loop::makeSerialQueue("zephrin.watch.ax");
 }
 
-long long millisecondsNow() { return static_cast<long long>(std::trunc(loop::now() * 1000.0)); }
+long long millisecondsNow() {
+    return static_cast<long long>(std::trunc(loop::now() * 1000.0));
+}
 
-void emit(const json& record) {
-    json copy = record;
+void emit(json copy) {
     if (copy.is_object() && !copy.contains("t")) copy["t"] = millisecondsNow();
     std::string line;
     try {
@@ -38,6 +39,7 @@ void emitWith(std::string_view kind, const json& fields) {
                    {"url", currentUrl}};
     record["kind"] = kind;
     if (fields.is_object())
-        for (auto& [key, value] : fields.items()) record[key] = value;
-    emit(record);
+        for (auto& [key, value] : fields.items())
+            record[key] = value;
+    emit(std::move(record));
 }

@@ -15,8 +15,8 @@ void makeQueues();
 long long millisecondsNow();
 
 // Stamps "t" unless the record has one, serialises on the caller's thread and queues the write.
-// Callable on any thread.
-void emit(const json& record);
+// Takes its own copy of the record (moved in when the caller is done with it). Any thread.
+void emit(json record);
 
 // Adds the front application's and window's context, then the caller's fields (which win on
 // a clash), and emits. Main thread only.

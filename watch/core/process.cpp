@@ -1,4 +1,7 @@
 #include "watch/core/process.h"
+#include "platform/loop.h"
+#include "platform/permissions.h"
+#include "platform/system.h"
 #include "watch/accessibility/observe.h"
 #include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
@@ -8,9 +11,6 @@
 #include "watch/input/describe.h"
 #include "watch/input/keys.h"
 #include "watch/input/pasteboard.h"
-#include "platform/loop.h"
-#include "platform/permissions.h"
-#include "platform/system.h"
 
 #include <csignal>
 #include <cstring>
@@ -47,9 +47,8 @@ void installReader() {
             loop::onMain([] { finish(); });
             return;
         }
-        feedInput(*reader, chunk, [](json cmd) {
-            loop::onMain([cmd = std::move(cmd)] { handleCommand(cmd); });
-        });
+        feedInput(*reader, chunk,
+                  [](json cmd) { loop::onMain([cmd = std::move(cmd)] { handleCommand(cmd); }); });
     });
 }
 

@@ -1,4 +1,5 @@
 #include "watch/core/state.h"
+#include "platform/workspace.h"
 #include "watch/accessibility/notices.h"
 #include "watch/accessibility/observe.h"
 #include "watch/accessibility/window.h"
@@ -8,7 +9,6 @@
 #include "watch/frames/imagejobs.h"
 #include "watch/input/clicks.h"
 #include "watch/input/keys.h"
-#include "platform/workspace.h"
 
 #include <cctype>
 
@@ -26,9 +26,11 @@ bool truthOf(const json& value) {
     if (!value.is_string()) return false;
     const std::string& s = value.get_ref<const std::string&>();
     std::size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+        ++i;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    while (i < s.size() && s[i] == '0') ++i;
+    while (i < s.size() && s[i] == '0')
+        ++i;
     if (i >= s.size()) return false;
     char c = s[i];
     return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
