@@ -1,18 +1,55 @@
 #pragma once
-// Accessibility elements in the vocabulary the host speaks ("AXRole", "AXButton", ...).
+// Accessibility elements, in the vocabulary the host speaks: attribute names ("AXRole",
+// "AXFocusedWindow", "AXValue"), role names ("AXButton", "AXSecureTextField") and notification
+// names ("AXValueChanged"). A backend translates its own tree into this; no backend type leaks.
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 namespace ax {
 
-// An element of another application's accessibility tree. Each holder owns its reference.
 struct Element;
-using ElementRef = std::shared_ptr<Element>;
+using ElementRef = std::shared_ptr<Element>; // each holder owns its reference
 
-// An observer of one application's notifications; dropping the last reference detaches it.
+struct Point {
+    double x = 0, y = 0;
+};
+struct Size {
+    double w = 0, h = 0;
+};
+
+// An attribute's value. monostate: present but of a type the host doesn't read.
+using Value = std::variant<std::monostate, bool, double, std::string, Point, Size, ElementRef,
+                           std::vector<ElementRef>>;
+
+// The element of a running application's process.
+ElementRef applicationElement(int pid);
+
+// How long a request through this element waits for the application to answer.
+void setMessagingTimeout(const ElementRef& element, float seconds);
+
+// nullopt when the read failed, the attribute is absent or its value is null.
+std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name);
+bool setAttribute(const ElementRef& element, std::string_view name, const Value& value);
+
+// The deepest element at a point (global points, top-left origin), asked through an app element.
+ElementRef elementAtPosition(const ElementRef& application, double x, double y);
+
+int processOf(const ElementRef& element);
+bool sameElement(const ElementRef& a, const ElementRef& b);
+
+// Notifications of one application, delivered on the main thread while attached.
 struct Observer;
 using ObserverRef = std::shared_ptr<Observer>;
-
-// Removes the observer's notifications from the main loop.
-void detachObserver(const ObserverRef& observer);
+using Callback = std::function<void(const ElementRef& element, const std::string& notification)>;
+ObserverRef createObserver(int pid, Callback callback); // nullptr on failure
+bool addNotification(const ObserverRef& observer, const ElementRef& element,
+                     std::string_view notification);
+void attachObserver(const ObserverRef& observer); // starts delivery on the main loop
+void detachObserver(const ObserverRef& observer); // stops delivery
 
 } // namespace ax

@@ -1,46 +1,14 @@
 #include "platform/workspace.h"
+#include "common/utf16.h"
 #include "platform/linux/xdisplay.h"
+#include "platform/linux/xprops.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <fstream>
-#include <mutex>
-#include <vector>
 
 namespace workspace {
 namespace {
-
-std::mutex xMutex;
-
-// The first 32-bit-format item of a window property, if present.
-std::optional<unsigned long> cardinal(Display* dpy, Window w, const char* name, Atom type) {
-    Atom prop = XInternAtom(dpy, name, False);
-    Atom actual;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(dpy, w, prop, 0, 1, False, type, &actual, &format, &count, &after,
-                           &data) != Success || !data)
-        return std::nullopt;
-    std::optional<unsigned long> value;
-    if (count >= 1 && format == 32) value = reinterpret_cast<unsigned long*>(data)[0];
-    XFree(data);
-    return value;
-}
-
-std::string textProperty(Display* dpy, Window w, const char* name) {
-    Atom prop = XInternAtom(dpy, name, False);
-    Atom actual;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(dpy, w, prop, 0, 4096, False, AnyPropertyType, &actual, &format, &count,
-                           &after, &data) != Success || !data)
-        return "";
-    std::string s(reinterpret_cast<char*>(data), count);
-    XFree(data);
-    return s;
-}
 
 std::string commOf(int pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
@@ -49,20 +17,12 @@ std::string commOf(int pid) {
     return s;
 }
 
-} // namespace
-
-std::optional<App> frontApplication() {
-    Display* dpy = xlinux::display();
-    if (!dpy) return std::nullopt;
-    std::lock_guard lock(xMutex);
-    auto active = cardinal(dpy, DefaultRootWindow(dpy), "_NET_ACTIVE_WINDOW", XA_WINDOW);
-    if (!active || *active == 0) return std::nullopt;
-    Window w = static_cast<Window>(*active);
-    auto pid = cardinal(dpy, w, "_NET_WM_PID", XA_CARDINAL);
-    if (!pid || *pid == 0) return std::nullopt;
+// Name and id as an application's window tells them: the WM_CLASS class is the name people
+// see in task lists; the GTK application id, when there is one, is the stable id.
+App appOf(Display* dpy, Window w, int pid) {
     App app;
-    app.pid = static_cast<int>(*pid);
-    std::string appId = textProperty(dpy, w, "_GTK_APPLICATION_ID");
+    app.pid = pid;
+    std::string appId = xlinux::text(dpy, w, "_GTK_APPLICATION_ID");
     XClassHint hint{};
     std::string cls;
     if (XGetClassHint(dpy, w, &hint)) {
@@ -70,17 +30,38 @@ std::optional<App> frontApplication() {
         if (hint.res_name) XFree(hint.res_name);
         if (hint.res_class) XFree(hint.res_class);
     }
-    app.bundle = !appId.empty() ? appId : cls;
-    app.name = !cls.empty() ? cls : commOf(app.pid);
+    app.bundle = utf16::sanitize(!appId.empty() ? appId : cls);
+    app.name = utf16::sanitize(!cls.empty() ? cls : commOf(pid));
     return app;
 }
 
+} // namespace
+
+std::optional<App> frontApplication() {
+    Display* dpy = xlinux::display();
+    if (!dpy) return std::nullopt;
+    Window w = xlinux::activeWindow(dpy);
+    if (!w) return std::nullopt;
+    int pid = xlinux::windowPid(dpy, w);
+    if (pid < 1) return std::nullopt;
+    return appOf(dpy, w, pid);
+}
+
 std::optional<App> runningApplication(int pid) {
+    if (pid < 1) return std::nullopt;
     std::string comm = commOf(pid);
     if (comm.empty()) return std::nullopt;
+    // The same name the front application would get, from one of the process's windows.
+    if (Display* dpy = xlinux::display()) {
+        auto clients =
+            xlinux::cardinals(dpy, DefaultRootWindow(dpy), "_NET_CLIENT_LIST", XA_WINDOW);
+        for (unsigned long c : clients)
+            if (xlinux::windowPid(dpy, static_cast<Window>(c)) == pid)
+                return appOf(dpy, static_cast<Window>(c), pid);
+    }
     App app;
     app.pid = pid;
-    app.name = comm;
+    app.name = utf16::sanitize(comm);
     return app;
 }
 

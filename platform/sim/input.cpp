@@ -53,6 +53,10 @@ TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
     return tap;
 }
 
+void enableTap(const TapRef& tap) {
+    if (tap) tap->enabled = true;
+}
+
 void disableTap(const TapRef& tap) {
     if (tap) tap->enabled = false;
 }

@@ -1,5 +1,5 @@
-#include "platform/sim/desktop.h"
 #include "platform/workspace.h"
+#include "platform/sim/desktop.h"
 
 #include <map>
 
@@ -13,7 +13,9 @@ void setFrontApp(std::optional<workspace::App> app) {
     front = app;
     if (app) running[app->pid] = *app;
 }
-void addRunningApp(const workspace::App& app) { running[app.pid] = app; }
+void addRunningApp(const workspace::App& app) {
+    running[app.pid] = app;
+}
 void clearApps() {
     front.reset();
     running.clear();
@@ -21,7 +23,9 @@ void clearApps() {
 } // namespace sim
 
 namespace workspace {
-std::optional<App> frontApplication() { return front; }
+std::optional<App> frontApplication() {
+    return front;
+}
 std::optional<App> runningApplication(int pid) {
     auto it = running.find(pid);
     if (it == running.end()) return std::nullopt;

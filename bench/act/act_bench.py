@@ -1,0 +1,135 @@
+#!/usr/bin/python3
+"""act against xdotool on one virtual desktop, in the same run, with a GTK window as the target.
+
+    bench/act/act_bench.py [click|type|all] [--runs N] [--act PATH]
+
+click: wall time of `act click X Y --pid P` against `xdotool mousemove X Y click 1`, runs
+       alternating, median of N (default 30). act's overhead is its time beyond its own 60 ms of
+       pauses; it is compared with xdotool's whole time.
+type:  a 200-character mixed ASCII and Unicode text typed by `act type` and by `xdotool type`,
+       alternating, median of N (default 5): milliseconds per character, and whether every
+       character arrived as sent.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+import unicodedata
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "act"))
+
+from actdesk import TestApp, VirtualDesktop  # noqa: E402
+
+CLICK_PAUSES_MS = 60  # the move's 30 ms and the click's 30 ms
+
+
+def mixed_text(length=200):
+    """A fixed text of `length` user-perceived characters: ASCII words and punctuation mixed with
+    accented Latin, Greek, Cyrillic, CJK, symbols, a combining sequence and emoji."""
+    pieces = ["Hello", " ", "wörld", ", ", "ça", " ", "va", "? ", "Καλημέρα", " ", "мир", " ",
+              "日本語", " ", "✓", "→", " ", "e\u0301", " ", "😀", "👍🏽", " ", "#42", "!", " ",
+              "naïve", " ", "Straße", "; ", "€5", " ", "(ok)", " "]
+    out, count = [], 0
+    while count < length:
+        for piece in pieces:
+            for ch in _clusters(piece):
+                if count == length:
+                    break
+                out.append(ch)
+                count += 1
+    return "".join(out)
+
+
+def _clusters(s):
+    """Rough grapheme clusters, enough for the fixed text above: a base with following combining
+    marks, variation selectors and emoji modifiers."""
+    out = []
+    for ch in s:
+        if out and (unicodedata.combining(ch) or 0x1F3FB <= ord(ch) <= 0x1F3FF or ch == "\ufe0f"):
+            out[-1] += ch
+        else:
+            out.append(ch)
+    return out
+
+
+def timed(desk, argv):
+    t = time.perf_counter()
+    out = subprocess.run(argv, env=desk.env, capture_output=True, text=True)
+    return (time.perf_counter() - t) * 1000, out
+
+
+def bench_click(desk, app, act, runs):
+    x, y = app.point(200, 150)
+    acts, xdos = [], []
+    for i in range(runs + 1):  # the first pair warms up
+        ms, out = timed(desk, [act, "click", str(x), str(y), "--pid", str(app.pid)])
+        if out.returncode != 0:
+            raise SystemExit(f"act click failed: {out.stdout}")
+        if i:
+            acts.append(ms)
+        time.sleep(0.45)  # two clicks at one spot inside the double-click time would be one double
+        ms, out = timed(desk, ["xdotool", "mousemove", str(x), str(y), "click", "1"])
+        if i:
+            xdos.append(ms)
+        time.sleep(0.45)
+    a, b = statistics.median(acts), statistics.median(xdos)
+    overhead = a - CLICK_PAUSES_MS
+    print(f"click, median of {runs} runs each, alternating")
+    print(f"  act click:                      {a:7.2f} ms  (min {min(acts):.2f}, max {max(acts):.2f})")
+    print(f"  act overhead beyond 60 ms:      {overhead:7.2f} ms")
+    print(f"  xdotool mousemove X Y click 1:  {b:7.2f} ms  (min {min(xdos):.2f}, max {max(xdos):.2f})")
+    print(f"  overhead / xdotool:             {overhead / b:7.2f}")
+    print(f"  overhead - xdotool:             {overhead - b:+7.2f} ms  (goal: at most +5 ms)")
+
+
+def bench_type(desk, app, act, runs):
+    text = mixed_text()
+    chars = len(_clusters(text))
+    results = {"act type": ([], 0), "xdotool type": ([], 0)}
+    commands = {"act type": [act, "type", text, "--pid", str(app.pid)],
+                "xdotool type": ["xdotool", "type", "--", text]}
+    for i in range(runs):
+        for name, argv in commands.items():
+            app.ask('set ""', "set")
+            ms, out = timed(desk, argv)
+            time.sleep(0.3)
+            got = app.ask("text")["text"]
+            times, exact = results[name]
+            times.append(ms)
+            results[name] = (times, exact + (got == text))
+            if got != text and i == 0:
+                wrong = sum(1 for a, b in zip(got, text) if a != b) + abs(len(got) - len(text))
+                print(f"  {name}: {wrong} characters differ in run 1", file=sys.stderr)
+    print(f"type, {chars} characters ({len(text.encode('utf-16-le')) // 2} UTF-16 units), "
+          f"median of {runs} runs each, alternating")
+    base = statistics.median(results["xdotool type"][0]) / chars
+    for name, (times, exact) in results.items():
+        per = statistics.median(times) / chars
+        print(f"  {name:13s} {per:6.2f} ms per character, exact in {exact} of {runs} runs"
+              f"  (ratio to xdotool {per / base:.2f})")
+    print("  goal for act: at most 12 ms per character (8 ms are its pause), every character right")
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("what", nargs="?", default="all", choices=["click", "type", "all"])
+    p.add_argument("--runs", type=int)
+    p.add_argument("--act", default=os.path.join(ROOT, "build", "act", "act"))
+    args = p.parse_args()
+    with VirtualDesktop() as desk:
+        app = TestApp(desk, "zephrin-bench")
+        try:
+            if args.what in ("click", "all"):
+                bench_click(desk, app, args.act, args.runs or 30)
+            if args.what in ("type", "all"):
+                bench_type(desk, app, args.act, args.runs or 5)
+        finally:
+            app.stop()
+
+
+if __name__ == "__main__":
+    main()

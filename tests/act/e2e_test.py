@@ -1,0 +1,246 @@
+#!/usr/bin/python3
+"""act on a virtual X desktop against real GTK windows that report what they receive.
+
+    e2e_test.py [unittest arguments, e.g. InputTest]
+"""
+import subprocess
+import time
+import unittest
+
+from actdesk import ACT, TestApp, VirtualDesktop, act, collect, tool
+
+CHANGED = "The app in front changed, so nothing was sent."
+
+
+def buttons(reports):
+    return [(r["kind"], r["button"]) for r in reports if r["event"] == "button"]
+
+
+class InputTest(unittest.TestCase):
+    """What the target receives from each action."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = VirtualDesktop().start()
+        cls.app = TestApp(cls.desk, "zephrin-target")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.app.stop()
+        cls.desk.stop()
+
+    def act(self, *words):
+        status, reply, _ = act(self.desk, *words, pid=self.app.pid)
+        self.assertEqual((status, reply), (0, {"ok": True}), words)
+
+    def setUp(self):
+        self.app.ask("set " + '""', "set")
+        self.app.drain()
+
+    def test_clicks(self):
+        x, y = self.app.point(200, 100)
+        self.act("click", x, y)
+        got = collect(self.app, lambda r: ("release", 1) in buttons(r))
+        self.assertEqual(buttons(got), [("press", 1), ("release", 1)])
+        press = [r for r in got if r["event"] == "button"][0]
+        self.assertEqual((press["x"], press["y"]), (x, y))
+
+        # X has no click state: the toolkit must see the two clicks as one double click.
+        time.sleep(0.6)  # beyond the double-click time of the first click
+        self.app.drain()
+        self.act("double_click", x, y)
+        got = collect(self.app, lambda r: buttons(r).count(("release", 1)) == 2)
+        self.assertEqual(buttons(got), [("press", 1), ("release", 1), ("press", 1),
+                                        ("double", 1), ("release", 1)])
+
+        time.sleep(0.6)
+        self.app.drain()
+        self.act("right_click", x, y)
+        got = collect(self.app, lambda r: ("release", 3) in buttons(r))
+        self.assertEqual(buttons(got), [("press", 3), ("release", 3)])
+
+    def test_drag_selects_text(self):
+        self.app.ask('set "hello world, dragging selects this"', "set")
+        x, y = self.app.point(1, 8)
+        self.act("drag", x, y, x + 120, y)
+        time.sleep(0.2)
+        got = self.app.ask("text")
+        self.assertTrue(got["selected"], got)
+        self.assertTrue(got["text"].startswith(got["selected"]), got)
+        self.assertGreater(len(got["selected"]), 5, got)
+
+    def test_killed_mid_drag_lets_go_of_the_button(self):
+        x, y = self.app.point(10, 10)
+        proc = subprocess.Popen([ACT, "drag", str(x), str(y), str(x + 200), str(y + 100), "--pid",
+                                 str(self.app.pid)], env=self.desk.env, stdout=subprocess.PIPE)
+        self.app.wait("button")  # the button went down
+        proc.terminate()
+        proc.communicate(timeout=10)
+        got = collect(self.app, lambda r: ("release", 1) in buttons(r))
+        self.assertIn(("release", 1), buttons(got))
+
+    def test_scroll_lines(self):
+        x, y = self.app.point(100, 100)
+        for direction, amount in (("up", 3), ("down", 2), ("left", 1), ("right", 4)):
+            self.act("scroll", x, y, direction, amount)
+            got = collect(self.app, lambda r: len([e for e in r if e["event"] == "scroll"])
+                          >= amount)
+            self.assertEqual([e["direction"] for e in got if e["event"] == "scroll"],
+                             [direction] * amount)
+
+    def test_typing_arrives_exactly(self):
+        spare = self.app.ask("spare")["count"]
+        text = "Hello, World! h\u00e9llo \u2713 \u65e5\u672c e\u0301 \U0001F600 \U0001F44D\U0001F3FD" \
+               " \U0001F1EB\U0001F1F7 ~`!@#$%^&*()_+{}|:\"<>?[]\\;',./ \u00dc\u00df\u20ac"
+        self.act("type", text)
+        time.sleep(0.2)
+        self.assertEqual(self.app.ask("text")["text"], text)
+        # The borrowed key codes are given back.
+        self.assertEqual(self.app.ask("spare")["count"], spare)
+        self.act("type", "a\nb\tc")
+        time.sleep(0.2)
+        self.assertEqual(self.app.ask("text")["text"], text + "a\nb\tc")
+
+    def test_key_combinations(self):
+        self.app.ask('set "select all of this"', "set")
+        self.act("key", "ctrl+a")
+        time.sleep(0.2)
+        self.assertEqual(self.app.ask("text")["selected"], "select all of this")
+        self.act("key", "right")
+        self.act("key", "shift+left")
+        self.act("key", "shift+left")
+        time.sleep(0.2)
+        self.assertEqual(self.app.ask("text")["selected"], "is")
+        self.act("key", "backspace")
+        self.act("key", "shift+1")
+        self.act("key", "RETURN")
+        keys = collect(self.app, lambda r: any(e.get("name") == "Return" for e in r))
+        self.assertIn({"event": "key", "name": "exclam", "mods": ["shift"]}, keys)
+        self.assertEqual(self.app.ask("text")["text"], "select all of th!\n")
+
+
+class RefusalTest(unittest.TestCase):
+    """Nothing reaches the target, or anyone, when something else is in the way."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = VirtualDesktop().start()
+        cls.target = TestApp(cls.desk, "zephrin-target", 100, 100, 500, 400)
+        cls.other = TestApp(cls.desk, "zephrin-other", 700, 100, 400, 300)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.target.stop()
+        cls.other.stop()
+        cls.desk.stop()
+
+    def activate(self, app):
+        tool(self.desk, "xdotool", "windowactivate", "--sync", str(app.where["xid"]))
+        time.sleep(0.2)
+
+    def quiet(self):
+        """Nothing arrived at either window."""
+        for app in (self.target, self.other):
+            delivered = [r for r in app.drain(settle=0.3) if r["event"] in ("button", "key", "scroll")]
+            self.assertEqual(delivered, [], app.name)
+
+    def test_another_app_in_front(self):
+        self.activate(self.other)
+        self.target.drain()
+        x, y = self.target.point(100, 100)
+        for words in (("click", x, y), ("type", "nope"), ("key", "ctrl+a"),
+                      ("scroll", x, y, "down", 3), ("drag", x, y, x + 50, y)):
+            status, reply, _ = act(self.desk, *words, pid=self.target.pid)
+            self.assertEqual((status, reply), (2, {"ok": False, "error": CHANGED}), words)
+        self.quiet()
+
+    def test_another_apps_window_in_front(self):
+        # The target stays active while a window of the other app is raised over everything.
+        self.activate(self.target)
+        tool(self.desk, "xdotool", "windowraise", str(self.other.where["xid"]))
+        time.sleep(0.2)
+        self.assertEqual(act(self.desk, "frontmost")[1]["pid"], self.target.pid)
+        self.target.drain()
+        x, y = self.target.point(100, 100)
+        for words in (("type", "nope"), ("click", x, y)):
+            status, reply, _ = act(self.desk, *words, pid=self.target.pid)
+            self.assertEqual((status, reply["error"]),
+                             (2, "The window in front is a window of zephrin-other, so nothing "
+                                 "was sent. Take a screenshot and try again."))
+        self.quiet()
+
+    def test_a_window_over_the_point(self):
+        self.activate(self.target)
+        x, y = self.target.point(50, 50)
+        self.other.ask(f"popup {x - 20} {y - 20} 100 60", "popup")
+        self.target.drain()
+        status, reply, _ = act(self.desk, "click", x, y, pid=self.target.pid)
+        self.assertEqual((status, reply["error"]), (2, "That spot is on a window of zephrin-other, "
+                                                       "so nothing was sent. Take a screenshot and "
+                                                       "try again."))
+        self.quiet()
+        # Beside the overlay the same click goes through.
+        status, _, _ = act(self.desk, "click", x + 200, y + 200, pid=self.target.pid)
+        self.assertEqual(status, 0)
+        got = collect(self.target, lambda r: ("release", 1) in buttons(r))
+        self.assertEqual(buttons(got), [("press", 1), ("release", 1)])
+
+    def test_the_hosts_own_window(self):
+        # The target is in front; the point is on a window of act's parent process.
+        self.activate(self.other)
+        x, y = self.target.point(100, 100)
+        self.target.drain()
+        self.target.send(f'spawn ["{act.__globals__["ACT"]}", "click", "{x}", "{y}", "--pid", '
+                         f'"{self.other.pid}"]')
+        got = self.target.wait("spawned")
+        self.assertEqual(got["status"], 2)
+        self.assertIn("That spot is on Zephrin's own window, so nothing was sent.", got["stdout"])
+        self.quiet()
+
+
+def owner_of(desk, window):
+    """_NET_WM_PID of the window or the first window inside it (xdotool names the frame)."""
+    tree = tool(desk, "xwininfo", "-tree", "-id", str(window))
+    for w in [str(window)] + [word for word in tree.split() if word.startswith("0x")]:
+        said = tool(desk, "xprop", "-id", w, "_NET_WM_PID")
+        if "=" in said:
+            return int(said.split("=")[1])
+    return None
+
+
+class QueryTest(unittest.TestCase):
+    """frontmost and window-at agree with what xprop and xdotool report."""
+
+    def test_front_and_window_at(self):
+        with VirtualDesktop() as desk:
+            app = TestApp(desk, "zephrin-query", 150, 120, 500, 300)
+            try:
+                status, reply, _ = act(desk, "trusted")
+                self.assertEqual((status, reply), (0, {"ok": True, "trusted": True}))
+
+                active = tool(desk, "xdotool", "getactivewindow")
+                pid = int(tool(desk, "xdotool", "getwindowpid", active))
+                wm_class = tool(desk, "xprop", "-id", active, "WM_CLASS").split('"')[3]
+                status, reply, _ = act(desk, "frontmost")
+                self.assertEqual(status, 0)
+                self.assertEqual((reply["pid"], reply["name"]), (pid, wm_class))
+
+                x, y = app.point(40, 40)
+                tool(desk, "xdotool", "mousemove", "--sync", str(x), str(y))
+                shell = dict(line.split("=", 1) for line in
+                             tool(desk, "xdotool", "getmouselocation", "--shell").splitlines())
+                under = owner_of(desk, shell["WINDOW"])
+                status, reply, _ = act(desk, "window-at", x, y)
+                self.assertEqual((status, reply["pid"], reply["name"]), (0, under, wm_class))
+                self.assertEqual(under, app.pid)
+
+                # The bare desktop: no window.
+                status, reply, _ = act(desk, "window-at", 5, 790)
+                self.assertEqual((status, reply),
+                                 (0, {"ok": True, "pid": -1, "name": "", "bundle_id": ""}))
+            finally:
+                app.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()

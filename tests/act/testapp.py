@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""A GTK3 window that reports, as JSON lines on standard output, what input it receives.
+
+    testapp.py NAME [X Y W H]
+
+Commands on standard input, one per line:
+    where             the text view's bounds in root coordinates, and the window's X id
+    text              the buffer's text and the selected text
+    set TEXT          replaces the buffer's text (JSON string)
+    popup X Y W H     shows an override-redirect window there (a menu-like overlay)
+    spawn JSON-ARGV   runs a command as this process's child and reports its output
+    spare             how many key codes have no symbols
+    quit
+"""
+import json
+import os
+import subprocess
+import sys
+
+import gi
+
+gi.require_version("Gtk", "3.0")
+gi.require_version("Gdk", "3.0")
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
+
+name = sys.argv[1] if len(sys.argv) > 1 else "zephrin-testapp"
+GLib.set_prgname(name)
+Gdk.set_program_class(name)
+geometry = [int(v) for v in sys.argv[2:6]] if len(sys.argv) >= 6 else [100, 100, 600, 400]
+
+
+def say(**fields):
+    sys.stdout.write(json.dumps(fields) + "\n")
+    sys.stdout.flush()
+
+
+win = Gtk.Window(title=name)
+win.set_default_size(geometry[2], geometry[3])
+win.move(geometry[0], geometry[1])
+view = Gtk.TextView()
+view.set_wrap_mode(Gtk.WrapMode.WORD)
+view.add_events(Gdk.EventMask.SCROLL_MASK)
+buf = view.get_buffer()
+win.add(view)
+popup = None
+
+KINDS = {Gdk.EventType.BUTTON_PRESS: "press", Gdk.EventType._2BUTTON_PRESS: "double",
+         Gdk.EventType._3BUTTON_PRESS: "triple", Gdk.EventType.BUTTON_RELEASE: "release"}
+
+
+def on_button(_w, e):
+    say(event="button", kind=KINDS.get(e.type, str(e.type)), button=e.button,
+        x=round(e.x_root), y=round(e.y_root))
+    return e.button == 3  # no context menu: it would take the pointer and keyboard
+
+
+def on_scroll(_w, e):
+    ok, dx, dy = e.get_scroll_deltas()
+    say(event="scroll", direction=e.direction.value_nick, dx=dx if ok else 0, dy=dy if ok else 0)
+    return False
+
+
+def on_key(_w, e):
+    mods = []
+    for mask, label in ((Gdk.ModifierType.SHIFT_MASK, "shift"),
+                        (Gdk.ModifierType.CONTROL_MASK, "ctrl"),
+                        (Gdk.ModifierType.MOD1_MASK, "alt"),
+                        (Gdk.ModifierType.SUPER_MASK, "super"),
+                        (Gdk.ModifierType.MOD4_MASK, "mod4")):
+        if e.state & mask:
+            mods.append(label)
+    say(event="key", name=Gdk.keyval_name(e.keyval), mods=mods)
+    return False
+
+
+for signal, handler in (("button-press-event", on_button), ("button-release-event", on_button),
+                        ("scroll-event", on_scroll), ("key-press-event", on_key)):
+    view.connect(signal, handler)
+
+
+def selected():
+    bounds = buf.get_selection_bounds()
+    return buf.get_text(bounds[0], bounds[1], True) if bounds else ""
+
+
+def command(line):
+    global popup
+    word, _, rest = line.strip().partition(" ")
+    if word == "where":
+        gw = view.get_window(Gtk.TextWindowType.TEXT)
+        _, x, y = gw.get_origin()
+        alloc = view.get_allocation()
+        say(event="where", x=x, y=y, w=alloc.width, h=alloc.height,
+            xid=win.get_window().get_xid(), pid=os.getpid())
+    elif word == "text":
+        say(event="text", text=buf.get_text(buf.get_start_iter(), buf.get_end_iter(), True),
+            selected=selected())
+    elif word == "set":
+        buf.set_text(json.loads(rest))
+        buf.place_cursor(buf.get_end_iter())
+        say(event="set")
+    elif word == "popup":
+        x, y, w, h = (int(v) for v in rest.split())
+        popup = Gtk.Window(type=Gtk.WindowType.POPUP)
+        popup.move(x, y)
+        popup.set_default_size(w, h)
+        popup.add(Gtk.Label(label="overlay"))
+        popup.show_all()
+        GLib.timeout_add(200, lambda: say(event="popup") and False)
+    elif word == "spawn":
+        out = subprocess.run(json.loads(rest), capture_output=True, text=True)
+        say(event="spawned", status=out.returncode, stdout=out.stdout)
+    elif word == "spare":
+        keymap = Gdk.Keymap.get_for_display(Gdk.Display.get_default())
+        say(event="spare", count=sum(1 for code in range(8, 256)
+                                     if not keymap.get_entries_for_keycode(code)[0]))
+    elif word == "quit":
+        Gtk.main_quit()
+
+
+def on_stdin(_source, _cond):
+    line = sys.stdin.readline()
+    if not line:
+        Gtk.main_quit()
+        return False
+    command(line)
+    return True
+
+
+GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.IO_IN | GLib.IO_HUP, on_stdin)
+win.connect("destroy", Gtk.main_quit)
+win.show_all()
+view.grab_focus()
+
+
+def ready():
+    say(event="ready", pid=os.getpid())
+    return False
+
+
+win.connect("map-event", lambda *_: GLib.timeout_add(100, ready) and False)
+Gtk.main()

@@ -1,0 +1,88 @@
+// The shipped loop on GLib: ordering across threads, timers and serial queues.
+#include "platform/loop.h"
+
+#include <atomic>
+#include <chrono>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+// Runs the main context until done() or the deadline.
+template <class F> bool spinUntil(F done, double seconds = 5) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        g_main_context_iteration(nullptr, FALSE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+} // namespace
+
+TEST(LinuxLoop, MainJobsKeepEachPostersOrder) {
+    constexpr int threads = 4, perThread = 2000;
+    std::vector<int> last(threads, -1);
+    std::atomic<int> ran{0};
+    bool ordered = true;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < threads; ++t)
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                loop::onMain([&, t, i] {
+                    ordered = ordered && last[t] == i - 1;
+                    last[t] = i;
+                    ++ran;
+                });
+        });
+    for (auto& p : posters)
+        p.join();
+    ASSERT_TRUE(spinUntil([&] { return ran == threads * perThread; }));
+    EXPECT_TRUE(ordered);
+}
+
+TEST(LinuxLoop, TimersFireCancelAndRepeat) {
+    int once = 0, cancelled = 0, repeats = 0;
+    loop::oneShot(0.01, [&] { ++once; });
+    auto doomed = loop::oneShot(0.01, [&] { ++cancelled; });
+    loop::cancel(doomed);
+    loop::TimerRef every;
+    every = loop::repeating(0.005, [&] {
+        if (++repeats == 3) loop::cancel(every); // a timer may stop itself
+    });
+    ASSERT_TRUE(spinUntil([&] { return once == 1 && repeats == 3; }));
+    spinUntil([] { return false; }, 0.1);
+    EXPECT_EQ(once, 1);
+    EXPECT_EQ(cancelled, 0);
+    EXPECT_EQ(repeats, 3);
+    loop::cancel(doomed); // cancelling twice, or after firing, is harmless
+    loop::cancel(nullptr);
+}
+
+TEST(LinuxLoop, SyncWaitsForEverythingHandedOverBefore) {
+    loop::Queue* q = loop::makeSerialQueue("test.serial");
+    std::vector<int> seen;
+    for (int i = 0; i < 100; ++i)
+        loop::async(q, [&seen, i] {
+            if (i % 10 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            seen.push_back(i);
+        });
+    loop::sync(q, [] {});
+    ASSERT_EQ(seen.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(seen[i], i);
+}
+
+TEST(LinuxLoop, UtilityJobsRunOffTheMainThread) {
+    std::atomic<int> done{0};
+    auto mainId = std::this_thread::get_id();
+    std::atomic<bool> offMain{true};
+    for (int i = 0; i < 8; ++i)
+        loop::onUtility([&] {
+            if (std::this_thread::get_id() == mainId) offMain = false;
+            ++done;
+        });
+    ASSERT_TRUE(spinUntil([&] { return done == 8; }));
+    EXPECT_TRUE(offMain);
+}
