@@ -1,0 +1,216 @@
+#include "helpers.h"
+#include "watch/core/state.h"
+#include "watch/frames/imagejobs.h"
+#include "watch/frames/ocr.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+using vips::VImage;
+
+// Black text on white, one rendered line per entry, 60 pixels apart.
+VImage textPicture(const std::vector<std::string>& lines, int width = 640) {
+    startImages();
+    VImage page = VImage::black(width, 60 * static_cast<int>(lines.size()) + 40) + 255;
+    int y = 30;
+    for (auto& line : lines) {
+        VImage ink = VImage::text(line.c_str(),
+                                  VImage::option()->set("font", "DejaVu Sans 22")->set("dpi", 72));
+        page = page.insert(255 - ink, 30, y, VImage::option()->set("expand", false));
+        y += 60;
+    }
+    return page.cast(VIPS_FORMAT_UCHAR).colourspace(VIPS_INTERPRETATION_sRGB);
+}
+
+// Mean absolute difference of two decoded pictures over a pixel rectangle (top-left origin).
+double difference(const Decoded& a, const Decoded& b, int x0, int y0, int x1, int y1) {
+    double sum = 0;
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x, ++n)
+            sum += std::abs(a.at(x, y) - b.at(x, y));
+    return n ? sum / n : 0;
+}
+
+struct Jobs : ::testing::Test {
+    TempDir dir;
+    void SetUp() override {
+        sim::reset();
+        makeQueues();
+        framesDir = dir.str();
+    }
+    json run(const json& command) {
+        if (command["cmd"] == "blur") dispatchBlur(command);
+        if (command["cmd"] == "ocr") dispatchOcr(command);
+        if (command["cmd"] == "names") dispatchNames(command);
+        auto events = takeEvents();
+        EXPECT_EQ(events.size(), 1u);
+        return events.empty() ? json() : events[0];
+    }
+    std::string picture(const std::string& name, const VImage& image) {
+        std::string path = dir.str() + "/" + name;
+        image.write_to_file(path.c_str());
+        return path;
+    }
+};
+
+TEST_F(Jobs, BlurPathRule) {
+    std::string frame = picture("f1.png", textPicture({"Hello"}));
+    fs::create_directory(dir.path / "sub");
+    std::string nested = picture("sub/f2.png", textPicture({"Hello"}));
+    TempDir other;
+    std::string outside = (other.path / "secret.png").string();
+    textPicture({"Hello"}).write_to_file(outside.c_str());
+    fs::create_symlink(outside, dir.path / "link.png");
+    fs::create_directory_symlink(other.path, dir.path / "linkdir");
+    std::string sibling = dir.str() + "-sibling";
+    fs::create_directory(sibling);
+    textPicture({"Hello"}).write_to_file((sibling + "/f.png").c_str());
+
+    EXPECT_EQ(writableFrame(frame, dir.str()), frame);
+    EXPECT_EQ(writableFrame(nested, dir.str() + "//"), nested);
+    EXPECT_EQ(writableFrame(dir.str() + "/sub/../f1.png", dir.str()), frame);
+    EXPECT_FALSE(writableFrame(frame, ""));
+    EXPECT_FALSE(writableFrame(dir.str(), dir.str()));
+    EXPECT_FALSE(writableFrame(dir.str() + "/", dir.str()));
+    EXPECT_FALSE(writableFrame(dir.str() + "/sub", dir.str()));
+    EXPECT_FALSE(writableFrame(dir.str() + "/../" + other.path.filename().string() + "/secret.png",
+                               dir.str()));
+    EXPECT_FALSE(writableFrame(sibling + "/f.png", dir.str()));
+    EXPECT_FALSE(writableFrame(dir.str() + "/link.png", dir.str()));
+    EXPECT_FALSE(writableFrame(dir.str() + "/linkdir/secret.png", dir.str()));
+    EXPECT_FALSE(writableFrame("f1.png", dir.str()));
+    EXPECT_FALSE(writableFrame(dir.str() + "/missing.png", dir.str()));
+    // A frames directory reached through a link is the same directory.
+    fs::create_directory_symlink(dir.path, other.path / "frames");
+    EXPECT_EQ(writableFrame(frame, (other.path / "frames").string()), frame);
+
+    // Refusals answer false and leave the file alone.
+    auto before = fs::last_write_time(outside);
+    json box = {{"x", 0}, {"y", 0}, {"w", 1}, {"h", 1}};
+    EXPECT_EQ(run({{"cmd", "blur"},
+                   {"id", "a"},
+                   {"path", dir.str() + "/link.png"},
+                   {"boxes", {box}}})["ok"],
+              false);
+    EXPECT_EQ(fs::last_write_time(outside), before);
+    EXPECT_EQ(decode(outside).bands, 3); // still the PNG it was
+    framesDir = "";
+    EXPECT_EQ(run({{"cmd", "blur"}, {"id", "b"}, {"path", frame}, {"boxes", {box}}}),
+              json({{"kind", "blurred"}, {"id", "b"}, {"ok", false}, {"t", millisecondsNow()}}));
+    framesDir = dir.str();
+    EXPECT_EQ(run({{"cmd", "blur"}, {"path", frame}, {"boxes", json::array()}})["ok"], false);
+    EXPECT_EQ(run({{"cmd", "blur"}, {"path", frame}, {"boxes", "all"}})["ok"], false);
+    EXPECT_EQ(run({{"cmd", "blur"}, {"boxes", {box}}})["id"], "");
+}
+
+TEST_F(Jobs, BlurBoxes) {
+    // A flat grey picture with a fine checker in the middle: blurring changes only the checker,
+    // and the border stays grey because edges are extended, not faded to black.
+    auto check = [](int x, int y) -> std::uint8_t {
+        return (x >= 40 && x < 160 && y >= 40 && y < 60) ? ((x + y) % 2 ? 0 : 255) : 128;
+    };
+    Picture p = greyPicture(200, 100, check);
+    std::string path = picture("f.png", *pictureImage(p));
+    auto original = decode(path);
+    json boxes = json::array({7,
+                              "x",
+                              {{"x", "0.2"}, {"y", 0.4}, {"w", 0.6}, {"h", " 0.2"}},
+                              {{"x", -1}, {"y", -1}, {"w", 0.5}, {"h", 0.5}},
+                              {{"x", 0.9}, {"y", 0.9}, {"w", 0.5}, {"h", 0.5}}});
+    EXPECT_EQ(run({{"cmd", "blur"}, {"id", "x"}, {"path", path}, {"boxes", boxes}})["ok"], true);
+    auto blurred = decode(path);
+    EXPECT_EQ(blurred.width, 200);
+    // Inside the box the checker is smoothed to its mean.
+    EXPECT_NEAR(blurred.at(100, 50), 128, 12);
+    EXPECT_GT(difference(original, blurred, 40, 40, 160, 60), 60);
+    // Outside the box grown by 6 pixels nothing moves beyond JPEG noise.
+    EXPECT_LT(difference(original, blurred, 0, 0, 200, 30), 3);
+    // The corner box is cut at the image edge; grey there stays grey.
+    EXPECT_NEAR(blurred.at(199, 0), 128, 4);
+    EXPECT_NEAR(blurred.at(0, 99), 128, 4);
+
+    // Only non-objects: nothing blurred, but the file is rewritten as JPEG.
+    std::string png = picture("g.png", *pictureImage(p));
+    EXPECT_EQ(run({{"cmd", "blur"}, {"path", png}, {"boxes", {1, "two", nullptr}}})["ok"], true);
+    EXPECT_EQ(vips::VImage::new_from_file(png.c_str()).get_string("vips-loader"),
+              std::string("jpegload"));
+    EXPECT_LT(difference(original, decode(png), 0, 0, 200, 100), 4);
+
+    // An unreadable file answers false and is left alone.
+    std::string junk = dir.str() + "/junk.jpg";
+    { std::ofstream(junk) << "not a picture"; }
+    EXPECT_EQ(run({{"cmd", "blur"}, {"path", junk}, {"boxes", {boxes[2]}}})["ok"], false);
+    EXPECT_EQ(fs::file_size(junk), 13u);
+}
+
+TEST(BlurRadius, OneEightiethOfTheWidthAtLeast12) {
+    EXPECT_EQ(blurRadius(100), 12);
+    EXPECT_EQ(blurRadius(960), 12);
+    EXPECT_EQ(blurRadius(1200), 15);
+    EXPECT_EQ(blurRadius(2560), 32);
+}
+
+TEST_F(Jobs, OcrLinesAndBoxesBlurredBack) {
+    std::string path =
+        picture("text.png", textPicture({"Quarterly report draft", "Meeting moved to Friday"}));
+    auto answer = run({{"cmd", "ocr"}, {"id", "r1"}, {"path", path}});
+    EXPECT_EQ(answer["id"], "r1");
+    EXPECT_EQ(answer["text"], "Quarterly report draft\nMeeting moved to Friday\n");
+    ASSERT_EQ(answer["boxes"].size(), 2u);
+    auto& first = answer["boxes"][0];
+    auto& second = answer["boxes"][1];
+    EXPECT_EQ(first["text"], "Quarterly report draft");
+    // Origin at the bottom left: the first line is the higher one.
+    EXPECT_GT(first["y"].get<double>(), second["y"].get<double>());
+    for (auto& b : answer["boxes"]) {
+        EXPECT_GT(b["w"].get<double>(), 0.3);
+        EXPECT_GT(b["h"].get<double>(), 0.05);
+        EXPECT_GE(b["x"].get<double>(), 0);
+        EXPECT_LE(b["x"].get<double>() + b["w"].get<double>(), 1);
+    }
+
+    // The first line's box handed back to "blur" smears that line and leaves the second.
+    // Compared with the same picture through the same JPEG encoder, so only the blur shows.
+    std::string reference = dir.str() + "/reference.jpg";
+    ASSERT_TRUE(writeJpeg(VImage::new_from_file(path.c_str()), reference));
+    auto original = decode(reference);
+    json box = first;
+    box.erase("text");
+    EXPECT_EQ(run({{"cmd", "blur"}, {"path", path}, {"boxes", {box}}})["ok"], true);
+    auto blurred = decode(path);
+    int H = original.height, W = original.width;
+    auto rows = [&](const json& b) {
+        int top = static_cast<int>(H - (b["y"].get<double>() + b["h"].get<double>()) * H);
+        int bottom = static_cast<int>(H - b["y"].get<double>() * H);
+        int left = static_cast<int>(b["x"].get<double>() * W);
+        int right = static_cast<int>((b["x"].get<double>() + b["w"].get<double>()) * W);
+        return std::array<int, 4>{left, top, right, bottom};
+    };
+    auto [l1, t1, r1, b1] = rows(first);
+    auto [l2, t2, r2, b2] = rows(second);
+    EXPECT_GT(difference(original, blurred, l1, t1, r1, b1), 25);
+    EXPECT_LT(difference(original, blurred, l2, t2, r2, b2), 1);
+    // The blurred line is no longer readable.
+    auto again = run({{"cmd", "ocr"}, {"path", path}});
+    EXPECT_EQ(again["text"].get<std::string>().find("Quarterly"), std::string::npos);
+}
+
+TEST_F(Jobs, OcrWithoutText) {
+    std::string blank = picture("blank.png", VImage::black(320, 200) + 240);
+    EXPECT_EQ(run({{"cmd", "ocr"}, {"id", "z"}, {"path", blank}}),
+              json({{"kind", "ocr"},
+                    {"id", "z"},
+                    {"text", ""},
+                    {"boxes", json::array()},
+                    {"t", millisecondsNow()}}));
+    for (std::string path : {std::string(""), dir.str() + "/missing.png", dir.str()}) {
+        auto answer = run({{"cmd", "ocr"}, {"path", path}});
+        EXPECT_EQ(answer["text"], "");
+        EXPECT_EQ(answer["boxes"], json::array());
+    }
+}
+
+} // namespace

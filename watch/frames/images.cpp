@@ -1,0 +1,154 @@
+#include "watch/frames/images.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using vips::VImage;
+
+// What the sanitizer builds should not report: libvips hands work between GLib threads through
+// futexes that ThreadSanitizer cannot see, and Tesseract's dictionary loader and fontconfig
+// keep allocations they never free. Only a sanitizer runtime reads these.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libvips.so\n"
+           "race:libglib-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libjpeg.so\n"
+           "race:libpng16.so\n"
+           "race:libz.so\n"
+           "race:libfontconfig.so\n"
+           "race:libfreetype.so\n"
+           "race:libpango\n"
+           "race:libcairo.so\n"
+           "race:libharfbuzz.so\n"
+           "race:libexif.so\n"
+           "race:liblcms2.so\n"
+           "race:libtiff.so\n"
+           "race:libwebp\n"
+           "race:libspng.so\n"
+           "race:libheif.so\n"
+           "race:libgomp.so\n"
+           "race:libexpat.so\n"
+           "called_from_lib:libvips.so\n"
+           "called_from_lib:libglib-2.0.so\n";
+}
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libtesseract.so\nleak:libfontconfig.so\n";
+}
+
+void startImages() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (VIPS_INIT("watch") != 0) return; // every later call then fails and is handled there
+        vips_cache_set_max(0);
+    });
+}
+
+std::optional<VImage> pictureImage(const Picture& picture) {
+    const int w = picture.width, h = picture.height;
+    if (w <= 0 || h <= 0 || picture.stride < static_cast<std::size_t>(w) * 4) return std::nullopt;
+    const std::size_t needed = picture.stride * static_cast<std::size_t>(h);
+    if (picture.pixels.size() < needed || picture.stride % 4 != 0) return std::nullopt;
+    startImages();
+    try {
+        // Padding at the row ends becomes extra columns, cut off again before any pixel is read.
+        auto* bytes = const_cast<std::uint8_t*>(picture.pixels.data());
+        VImage all = VImage::new_from_memory(bytes, needed, static_cast<int>(picture.stride / 4), h,
+                                             4, VIPS_FORMAT_UCHAR);
+        if (all.width() != w) all = all.extract_area(0, 0, w, h);
+        VImage rgb = picture.order == Picture::Order::rgba
+                         ? all.extract_band(0, VImage::option()->set("n", 3))
+                         : all[2].bandjoin(all[1]).bandjoin(all[0]);
+        return rgb.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    } catch (const vips::VError&) {
+        return std::nullopt;
+    }
+}
+
+VImage shrinkFrame(const VImage& image) {
+    const int width = image.width(), height = image.height();
+    const double scale = std::min(1.0, 1280.0 / std::max(width, height));
+    if (scale >= 1.0) return image;
+    const long w = std::lround(width * scale), h = std::lround(height * scale);
+    if (w < 1 || h < 1) return image;
+    VImage out = image.resize(static_cast<double>(w) / width,
+                              VImage::option()
+                                  ->set("vscale", static_cast<double>(h) / height)
+                                  ->set("kernel", VIPS_KERNEL_LANCZOS3));
+    // The scale factors are exact quotients, but guard against a size rounded the other way.
+    if (out.width() != w || out.height() != h)
+        out = out.embed(0, 0, static_cast<int>(w), static_cast<int>(h),
+                        VImage::option()->set("extend", VIPS_EXTEND_COPY));
+    return out;
+}
+
+std::uint64_t differenceHash(const VImage& image) {
+    try {
+        // A triangle filter has no negative lobes, so flat areas stay flat and set no bits.
+        VImage grey = image.resize(9.0 / image.width(), VImage::option()
+                                                            ->set("vscale", 8.0 / image.height())
+                                                            ->set("kernel", VIPS_KERNEL_LINEAR));
+        if (grey.width() != 9 || grey.height() != 8) return 0;
+        if (grey.bands() >= 3) grey = grey.colourspace(VIPS_INTERPRETATION_B_W);
+        grey = grey.extract_band(0).cast(VIPS_FORMAT_UCHAR);
+        std::size_t size = 0;
+        auto* cells = static_cast<std::uint8_t*>(grey.write_to_memory(&size));
+        if (!cells) return 0;
+        std::uint64_t hash = 0;
+        if (size == 72)
+            for (int r = 0; r < 8; ++r)
+                for (int c = 0; c < 8; ++c)
+                    hash = (hash << 1) | (cells[r * 9 + c] > cells[r * 9 + c + 1] ? 1u : 0u);
+        g_free(cells);
+        return hash;
+    } catch (const vips::VError&) {
+        return 0;
+    }
+}
+
+namespace {
+
+bool writeAll(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeJpeg(const VImage& image, const std::string& path) {
+    startImages();
+    if (path.empty() || path.back() == '/') return false;
+    VipsBlob* blob = nullptr;
+    try {
+        blob = image.jpegsave_buffer(VImage::option()->set("Q", 60)->set("strip", true));
+    } catch (const vips::VError&) {
+        return false;
+    }
+    std::size_t size = 0;
+    auto* data = static_cast<const unsigned char*>(vips_blob_get(blob, &size));
+
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = dir + "." + base + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    bool ok = fd >= 0;
+    if (ok) {
+        ok = ::fchmod(fd, 0600) == 0 && data && size > 0 && writeAll(fd, data, size);
+        ok = ::close(fd) == 0 && ok;
+        ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+        if (!ok) ::unlink(temp.c_str());
+    }
+    vips_area_unref(VIPS_AREA(blob));
+    return ok;
+}

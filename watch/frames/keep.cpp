@@ -1,0 +1,61 @@
+#include "watch/frames/keep.h"
+#include "watch/accessibility/observe.h"
+#include "watch/core/emit.h"
+#include "watch/core/state.h"
+#include "watch/frames/images.h"
+
+#include <bit>
+#include <cinttypes>
+#include <cstdio>
+#include <stdlib.h>
+
+std::uint64_t lastFrameHash = 0;
+std::string lastFrameWindow;
+double lastFrameAt = 0;
+
+void keepFrame(const Picture& picture, const std::string& why, const std::string& frameKey,
+               std::uint32_t windowId) {
+    // Without a directory the name would land in the working directory.
+    if (framesDir.empty()) return;
+    auto image = pictureImage(picture);
+    if (!image) return;
+
+    vips::VImage kept;
+    try {
+        // Held in memory once: the hash and the encoder both read it.
+        kept = shrinkFrame(*image).copy_memory();
+    } catch (const vips::VError&) {
+        return;
+    }
+    const std::uint64_t hash = differenceHash(kept);
+    if (frameKey == lastFrameWindow && std::popcount(hash ^ lastFrameHash) <= 5) {
+        emit({{"kind", "frame_dropped"}, {"why", "same"}});
+        return;
+    }
+
+    char name[64];
+    std::snprintf(name, sizeof name, "f%lld-%u.jpg", millisecondsNow(),
+                  arc4random_uniform(1000000));
+    std::string path = framesDir;
+    if (path.back() != '/') path += '/';
+    path += name;
+    if (!writeJpeg(kept, path)) return;
+
+    lastFrameHash = hash;
+    lastFrameWindow = frameKey;
+    lastFrameAt = loop::now();
+
+    char dhash[17];
+    std::snprintf(dhash, sizeof dhash, "%016" PRIx64, hash);
+    emit({{"kind", "frame"},
+          {"path", path},
+          {"dhash", dhash},
+          {"w", kept.width()},
+          {"h", kept.height()},
+          {"why", why},
+          {"window_id", windowId},
+          {"app", currentApp},
+          {"bundle", currentBundle},
+          {"window", currentWindow},
+          {"url", currentUrl}});
+}

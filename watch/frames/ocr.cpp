@@ -1,0 +1,110 @@
+#include "watch/frames/ocr.h"
+#include "watch/core/emit.h"
+#include "watch/frames/imagejobs.h"
+#include "watch/frames/images.h"
+
+#include <memory>
+#include <mutex>
+#include <tesseract/baseapi.h>
+
+using vips::VImage;
+
+namespace {
+
+// Tesseract's engine is not safe for concurrent use and costs a second to start: one is kept
+// for the life of the process and the jobs take turns.
+std::mutex engineLock;
+
+tesseract::TessBaseAPI* engine() {
+    static std::unique_ptr<tesseract::TessBaseAPI> api;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        auto candidate = std::make_unique<tesseract::TessBaseAPI>();
+        if (candidate->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0) {
+            candidate->SetVariable("debug_file", "/dev/null");
+            candidate->SetPageSegMode(tesseract::PSM_AUTO);
+            api = std::move(candidate);
+        }
+    }
+    return api.get();
+}
+
+// Screen text is small; the recogniser is tuned for an x-height of 20 pixels or more.
+double ocrScale(const VImage& image) {
+    return std::max(image.width(), image.height()) <= 2000 ? 2.0 : 1.0;
+}
+
+std::string trimmed(const char* text) {
+    std::string s = text ? text : "";
+    auto end = s.find_last_not_of(" \t\r\n");
+    s.erase(end == std::string::npos ? 0 : end + 1);
+    auto start = s.find_first_not_of(" \t");
+    return start == std::string::npos ? "" : s.substr(start);
+}
+
+} // namespace
+
+std::vector<TextLine> readLines(const VImage& image) {
+    std::vector<TextLine> lines;
+    const int width = image.width(), height = image.height();
+    VImage grey = image;
+    if (grey.has_alpha()) grey = grey.flatten(VImage::option()->set("background", 255));
+    grey = grey.colourspace(VIPS_INTERPRETATION_B_W).extract_band(0).cast(VIPS_FORMAT_UCHAR);
+    const double scale = ocrScale(image);
+    if (scale != 1.0) grey = grey.resize(scale, VImage::option()->set("kernel", VIPS_KERNEL_CUBIC));
+    grey = grey.copy_memory();
+    std::size_t size = 0;
+    const auto* pixels = static_cast<const unsigned char*>(grey.data());
+    size = static_cast<std::size_t>(grey.width()) * grey.height();
+    if (!pixels || size == 0) return lines;
+
+    std::lock_guard lock(engineLock);
+    tesseract::TessBaseAPI* api = engine();
+    if (!api) return lines;
+    api->SetImage(pixels, grey.width(), grey.height(), 1, grey.width());
+    api->SetSourceResolution(static_cast<int>(96 * scale));
+    if (api->Recognize(nullptr) == 0) {
+        std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
+        if (it) {
+            do {
+                std::unique_ptr<char[]> raw(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+                std::string text = trimmed(raw.get());
+                int left = 0, top = 0, right = 0, bottom = 0;
+                if (text.empty() ||
+                    !it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom))
+                    continue;
+                double l = left / scale, t = top / scale, r = right / scale, b = bottom / scale;
+                lines.push_back(
+                    {text, l / width, (height - b) / height, (r - l) / width, (b - t) / height});
+            } while (it->Next(tesseract::RIL_TEXTLINE));
+        }
+    }
+    api->Clear();
+    return lines;
+}
+
+void recognizeText(const std::string& path, const std::string& id) {
+    std::string text;
+    json boxes = json::array();
+    if (!path.empty()) {
+        startImages();
+        try {
+            VImage image = VImage::new_from_file(path.c_str());
+            if (static_cast<double>(image.width()) * image.height() <= 100e6) {
+                for (auto& line : readLines(image)) {
+                    text += line.text + "\n";
+                    boxes.push_back({{"text", line.text},
+                                     {"x", line.x},
+                                     {"y", line.y},
+                                     {"w", line.w},
+                                     {"h", line.h}});
+                }
+            }
+        } catch (const vips::VError&) {
+            text.clear();
+            boxes = json::array();
+        }
+    }
+    emit({{"kind", "ocr"}, {"id", id}, {"text", text}, {"boxes", boxes}});
+}
