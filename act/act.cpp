@@ -80,6 +80,9 @@ json appReply(const std::optional<workspace::App>& app, int pid) {
 } // namespace
 
 void runAct(int argc, char** argv) {
+    post::whenConnectionLost([] {
+        answerWithoutPosting({{"ok", false}, {"error", "macOS refused the input event."}}, 2);
+    });
     argv_.assign(argv, argv + argc);
     argc_ = argc;
     only = 0;

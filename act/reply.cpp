@@ -12,6 +12,10 @@ std::vector<std::string> argv_;
 void reply(const json& object, int status) {
     // Whatever the answer, a borrowed key mapping is given back before it is written.
     post::finish();
+    answerWithoutPosting(object, status);
+}
+
+void answerWithoutPosting(const json& object, int status) {
     std::string line;
     try {
         line = jsonline::dump(object);

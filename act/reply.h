@@ -14,6 +14,10 @@ extern std::vector<std::string> argv_;
 // Writes the object as one compact line and exits with status.
 [[noreturn]] void reply(const json& object, int status);
 
+// Writes and exits like reply, without undoing what posting changed: for when the window
+// system is gone.
+[[noreturn]] void answerWithoutPosting(const json& object, int status);
+
 // {"ok":false,"error":message}, status 2.
 [[noreturn]] void fail(const std::string& message);
 

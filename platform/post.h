@@ -57,6 +57,10 @@ void pause(int ms);
 // temporary changes the posting made (a borrowed key mapping).
 void finish();
 
+// Called, instead of ending the process abruptly, when the connection to the window system is
+// lost; it must not return and must not post.
+void whenConnectionLost(void (*handler)());
+
 // Whether synthetic input can be posted at all.
 bool inputTrusted();
 

@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <thread>
 #include <unicode/utf16.h>
+#include <unistd.h>
 #include <vector>
 
 namespace post {
@@ -504,6 +505,20 @@ void finish() {
         capsLifted = false;
     }
     XSync(dpy, False);
+}
+
+namespace {
+void (*lostHandler)() = nullptr;
+} // namespace
+
+void whenConnectionLost(void (*handler)()) {
+    lostHandler = handler;
+    // Xlib's own handler prints and exits with status 1; a lost server must still be answered.
+    XSetIOErrorHandler([](Display*) -> int {
+        posted = false; // nothing can be undone on a connection that is gone
+        if (lostHandler) lostHandler();
+        _exit(2);
+    });
 }
 
 bool inputTrusted() {

@@ -98,6 +98,8 @@ void finish() {
     if (posts) log.push_back("finish");
 }
 
+void whenConnectionLost(void (*)()) {}
+
 bool inputTrusted() {
     return trusted;
 }

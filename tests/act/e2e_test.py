@@ -253,6 +253,20 @@ class QueryTest(unittest.TestCase):
             finally:
                 app.stop()
 
+    def test_a_lost_display_is_answered(self):
+        with VirtualDesktop() as desk:
+            app = TestApp(desk, "zephrin-query")
+            try:
+                proc = subprocess.Popen([ACT, "type", "x" * 200, "--pid", str(app.pid)],
+                                        env=desk.env, stdout=subprocess.PIPE)
+                app.wait("key")
+                desk.procs[0].kill()  # the X server
+                out, _ = proc.communicate(timeout=10)
+                self.assertEqual((proc.returncode, out),
+                                 (2, b'{"error":"macOS refused the input event.","ok":false}\n'))
+            finally:
+                app.stop()
+
 
 if __name__ == "__main__":
     unittest.main()
