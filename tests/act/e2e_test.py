@@ -202,7 +202,7 @@ class RefusalTest(unittest.TestCase):
         self.activate(self.other)
         x, y = self.target.point(100, 100)
         self.target.drain()
-        self.target.send(f'spawn ["{act.__globals__["ACT"]}", "click", "{x}", "{y}", "--pid", '
+        self.target.send(f'spawn ["{ACT}", "click", "{x}", "{y}", "--pid", '
                          f'"{self.other.pid}"]')
         got = self.target.wait("spawned")
         self.assertEqual(got["status"], 2)
