@@ -6,6 +6,7 @@
 // bound to the characters' keysyms for the length of the run and unbound in finish().
 #include "platform/post.h"
 #include "platform/linux/xdisplay.h"
+#include "platform/linux/xprops.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -299,24 +300,8 @@ bool postText(Display* dpy, const Key& key) {
 
 // ---- Settling: the receiver has read everything sent so far ----
 
-Atom atom(Display* dpy, const char* name) {
-    return XInternAtom(dpy, name, False);
-}
-
-Window activeWindow(Display* dpy) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    Window w = None;
-    if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), atom(dpy, "_NET_ACTIVE_WINDOW"), 0, 1,
-                           False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
-        data) {
-        if (count == 1 && format == 32) w = reinterpret_cast<Window*>(data)[0];
-        XFree(data);
-    }
-    return w;
-}
+using xlinux::activeWindow;
+using xlinux::atom;
 
 bool answersPing(Display* dpy, Window w) {
     Atom* protocols = nullptr;
