@@ -57,11 +57,11 @@ std::string title(Display* dpy, Window w) {
 int windowPid(Display* dpy, Window w) {
     auto pid = cardinal(dpy, w, "_NET_WM_PID", XA_CARDINAL);
     if (pid && *pid > 0 && *pid <= 0x7fffffff) return static_cast<int>(*pid);
-    XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec idQuery{w, XRES_CLIENT_ID_PID_MASK};
     long n = 0;
     XResClientIdValue* values = nullptr;
     int result = -1;
-    if (XResQueryClientIds(dpy, 1, &spec, &n, &values) == Success) {
+    if (XResQueryClientIds(dpy, 1, &idQuery, &n, &values) == Success) {
         for (long i = 0; i < n; ++i) {
             pid_t p = XResGetClientPid(&values[i]);
             if (p > 0) result = static_cast<int>(p);

@@ -23,7 +23,9 @@ std::weak_ptr<input::Monitor> lastMonitor;
 } // namespace
 
 namespace sim {
-void setTapPossible(bool possible) { tapsPossible = possible; }
+void setTapPossible(bool possible) {
+    tapsPossible = possible;
+}
 bool tapLive() {
     auto t = lastTap.lock();
     return t && t->enabled;
@@ -37,8 +39,10 @@ bool monitorLive() {
     return m && m->handler;
 }
 void sendInput(const input::Event& e) {
-    if (auto t = lastTap.lock(); t && t->enabled && t->callback) t->callback(e);
-    else if (auto m = lastMonitor.lock(); m && m->handler) m->handler(e);
+    if (auto t = lastTap.lock(); t && t->enabled && t->callback)
+        t->callback(e);
+    else if (auto m = lastMonitor.lock(); m && m->handler)
+        m->handler(e);
 }
 } // namespace sim
 
