@@ -44,21 +44,35 @@ struct Workers {
     std::deque<Job> jobs;
 
     explicit Workers(int threads) {
-        for (int i = 0; i < threads; ++i) std::thread([this] { work(); }).detach();
+        for (int i = 0; i < threads; ++i)
+            std::thread([this] { work(); }).detach();
     }
+    int sleeping = 0; // workers blocked in wait; only they need a wake-up
+
     void push(Job job) {
+        bool wake;
         {
             std::lock_guard lock(mutex);
             jobs.push_back(std::move(job));
+            wake = sleeping > 0;
         }
-        ready.notify_one();
+        if (wake) ready.notify_one();
     }
     void work() {
         for (;;) {
             Job job;
             {
                 std::unique_lock lock(mutex);
+                // A burst usually brings the next job within microseconds: look again a few
+                // times before sleeping, so the poster rarely pays for a wake-up.
+                for (int spin = 0; spin < 64 && jobs.empty(); ++spin) {
+                    lock.unlock();
+                    std::this_thread::yield();
+                    lock.lock();
+                }
+                ++sleeping;
                 ready.wait(lock, [this] { return !jobs.empty(); });
+                --sleeping;
                 job = std::move(jobs.front());
                 jobs.pop_front();
             }
@@ -103,7 +117,9 @@ Queue* makeSerialQueue(const char* label) {
     return q;
 }
 
-void async(Queue* queue, Job job) { queue->workers.push(std::move(job)); }
+void async(Queue* queue, Job job) {
+    queue->workers.push(std::move(job));
+}
 
 void sync(Queue* queue, Job job) {
     std::mutex m;
@@ -119,7 +135,9 @@ void sync(Queue* queue, Job job) {
     cv.wait(lock, [&] { return done; });
 }
 
-void onUtility(Job job) { utilityPool()->push(std::move(job)); }
+void onUtility(Job job) {
+    utilityPool()->push(std::move(job));
+}
 
 namespace {
 
@@ -133,7 +151,9 @@ gboolean fireTimer(gpointer data) {
     return timer->repeats && timer->source != 0 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-void dropHolder(gpointer data) { delete static_cast<TimerRef*>(data); }
+void dropHolder(gpointer data) {
+    delete static_cast<TimerRef*>(data);
+}
 
 TimerRef startTimer(double seconds, Job job, bool repeats) {
     auto timer = std::make_shared<Timer>();
@@ -147,8 +167,12 @@ TimerRef startTimer(double seconds, Job job, bool repeats) {
 
 } // namespace
 
-TimerRef oneShot(double seconds, Job job) { return startTimer(seconds, std::move(job), false); }
-TimerRef repeating(double seconds, Job job) { return startTimer(seconds, std::move(job), true); }
+TimerRef oneShot(double seconds, Job job) {
+    return startTimer(seconds, std::move(job), false);
+}
+TimerRef repeating(double seconds, Job job) {
+    return startTimer(seconds, std::move(job), true);
+}
 
 void cancel(const TimerRef& timer) {
     if (!timer || timer->source == 0) return;
@@ -163,7 +187,9 @@ gboolean fireSignal(gpointer data) {
 }
 } // namespace
 
-void onSignal(int signo, Job job) { g_unix_signal_add(signo, fireSignal, new Job(std::move(job))); }
+void onSignal(int signo, Job job) {
+    g_unix_signal_add(signo, fireSignal, new Job(std::move(job)));
+}
 
 void readStdin(std::function<void(std::string_view)> handler) {
     std::thread([handler = std::move(handler)] {
@@ -184,13 +210,18 @@ void writeStdout(std::string_view bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-void flushStdout() { std::fflush(stdout); }
+void flushStdout() {
+    std::fflush(stdout);
+}
 
-double now() { return static_cast<double>(g_get_real_time()) / 1e6; }
+double now() {
+    return static_cast<double>(g_get_real_time()) / 1e6;
+}
 
 void run() {
     GMainLoop* mainLoop = g_main_loop_new(nullptr, FALSE);
-    for (;;) g_main_loop_run(mainLoop);
+    for (;;)
+        g_main_loop_run(mainLoop);
 }
 
 void exitProcess(int status) {
