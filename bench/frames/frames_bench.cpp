@@ -108,6 +108,27 @@ void keepFrameBench(benchmark::State& state) {
 }
 BENCHMARK(keepFrameBench)->Unit(benchmark::kMillisecond)->MinTime(2);
 
+// The parts of keepFrame, to see where its time goes.
+void shrinkPartBench(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(shrinkFrameYuv(bigPicture()));
+}
+BENCHMARK(shrinkPartBench)->Unit(benchmark::kMillisecond)->MinTime(1);
+
+void hashPartBench(benchmark::State& state) {
+    auto frame = shrinkFrameYuv(bigPicture());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(differenceHash(*frame));
+}
+BENCHMARK(hashPartBench)->Unit(benchmark::kMillisecond)->MinTime(1);
+
+void jpegPartBench(benchmark::State& state) {
+    auto frame = shrinkFrameYuv(bigPicture());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encodeJpeg(*frame));
+}
+BENCHMARK(jpegPartBench)->Unit(benchmark::kMillisecond)->MinTime(1);
+
 #ifdef HAVE_MAGICK
 void imageMagickBench(benchmark::State& state) {
     Scratch scratch;
