@@ -52,12 +52,17 @@ void padColumns(Plane& plane) {
     }
 }
 
+} // namespace
+
 std::optional<YuvFrame> makeFrame(int width, int height) {
+    if (width <= 0 || height <= 0) return std::nullopt;
     auto luma = makePlane(width, height), cb = makePlane((width + 1) / 2, (height + 1) / 2),
          cr = makePlane((width + 1) / 2, (height + 1) / 2);
     if (!luma || !cb || !cr) return std::nullopt;
     return YuvFrame{width, height, std::move(*luma), std::move(*cb), std::move(*cr)};
 }
+
+namespace {
 
 struct ScalerKey {
     int srcW, srcH;

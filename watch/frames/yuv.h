@@ -29,6 +29,10 @@ struct YuvFrame {
     Plane luma, cb, cr;
 };
 
+// A frame of that size with room for the padding, its samples not yet set; nothing when memory
+// is short.
+std::optional<YuvFrame> makeFrame(int width, int height);
+
 // The picture shrunk as shrinkFrame does it (same sizes, Lanczos kernel), or nothing when the
 // picture cannot be taken this way, and the libvips path has to do it.
 std::optional<YuvFrame> shrinkFrameYuv(const Picture& picture);
