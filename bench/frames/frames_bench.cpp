@@ -1,5 +1,6 @@
 // Baselines, each in the same process on the same input:
 //   keepFrame      vs ImageMagick resizing to 1280 wide and writing JPEG at quality 60
+//                  (and its parts alone: YCbCr planes shrunk, hash, JPEG encoded in memory)
 //   recognizeText  engine reused vs a new engine for every picture
 //   personalNames  vs bare word segmentation of the same text
 // Everything runs on one thread: libvips, ImageMagick and Tesseract are held to one core.
@@ -10,6 +11,7 @@
 #include "watch/frames/keep.h"
 #include "watch/frames/names.h"
 #include "watch/frames/ocr.h"
+#include "watch/frames/yuv.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

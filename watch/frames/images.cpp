@@ -162,6 +162,6 @@ bool writeJpeg(const VImage& image, const std::string& path) {
 
 bool writeJpeg(const YuvFrame& frame, const std::string& path) {
     if (path.empty() || path.back() == '/') return false;
-    auto bytes = encodeJpeg(frame);
-    return bytes && replaceFile(path, bytes->data(), bytes->size());
+    const auto bytes = encodeJpeg(frame);
+    return replaceFile(path, bytes.data(), bytes.size());
 }

@@ -118,8 +118,10 @@ struct Converter {
 
 thread_local Converter converter;
 
+// Everything the encoder changes lives here, outside the frame that setjmp marks.
 struct JpegJob {
     jpeg_error_mgr errors; // first, so the library's pointer to it leads back here
+    jpeg_compress_struct info;
     std::jmp_buf failed;
     unsigned char* bytes = nullptr;
     unsigned long size = 0;
@@ -131,6 +133,49 @@ struct JpegJob {
 }
 
 void jpegQuiet(j_common_ptr) {}
+
+// Only trivially destructible objects live in this frame, so a longjmp out skips nothing.
+bool compress(const YuvFrame& frame, JpegJob& job) {
+    jpeg_compress_struct& info = job.info;
+    info.err = jpeg_std_error(&job.errors);
+    job.errors.error_exit = jpegFailed;
+    job.errors.output_message = jpegQuiet;
+    if (setjmp(job.failed)) {
+        jpeg_destroy_compress(&job.info);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &job.bytes, &job.size);
+    info.image_width = static_cast<JDIMENSION>(frame.width);
+    info.image_height = static_cast<JDIMENSION>(frame.height);
+    info.input_components = 3;
+    info.in_color_space = JCS_YCbCr;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 60, TRUE);
+    info.raw_data_in = TRUE;
+    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 2;
+    for (int c = 1; c < 3; ++c)
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    jpeg_start_compress(&info, TRUE);
+
+    // One row of 16 x 16 blocks a call; rows below the picture repeat its last row.
+    JSAMPROW lumaRows[16], cbRows[8], crRows[8];
+    JSAMPARRAY planes[3] = {lumaRows, cbRows, crRows};
+    while (info.next_scanline < info.image_height) {
+        const int top = static_cast<int>(info.next_scanline);
+        for (int i = 0; i < 16; ++i)
+            lumaRows[i] = frame.luma.row(std::min(top + i, frame.luma.height - 1));
+        for (int i = 0; i < 8; ++i) {
+            cbRows[i] = frame.cb.row(std::min(top / 2 + i, frame.cb.height - 1));
+            crRows[i] = frame.cr.row(std::min(top / 2 + i, frame.cr.height - 1));
+        }
+        if (jpeg_write_raw_data(&info, planes, 16) == 0)
+            jpegFailed(reinterpret_cast<j_common_ptr>(&info));
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
 
 } // namespace
 
@@ -205,53 +250,13 @@ std::uint64_t differenceHash(const YuvFrame& frame) {
     return hashOfCells([&](int r, int c) { return cells[r][c]; });
 }
 
-std::optional<std::vector<unsigned char>> encodeJpeg(const YuvFrame& frame) {
+std::vector<unsigned char> encodeJpeg(const YuvFrame& frame) {
+    std::vector<unsigned char> bytes;
     if (!frame.luma.bytes || !frame.cb.bytes || !frame.cr.bytes || frame.width <= 0 ||
         frame.height <= 0)
-        return std::nullopt;
-    jpeg_compress_struct info{};
+        return bytes;
     JpegJob job{};
-    info.err = jpeg_std_error(&job.errors);
-    job.errors.error_exit = jpegFailed;
-    job.errors.output_message = jpegQuiet;
-    // Only the library's own state and `job`, reached through pointers, change after this point.
-    if (setjmp(job.failed)) {
-        jpeg_destroy_compress(&info);
-        std::free(job.bytes);
-        return std::nullopt;
-    }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, &job.bytes, &job.size);
-    info.image_width = static_cast<JDIMENSION>(frame.width);
-    info.image_height = static_cast<JDIMENSION>(frame.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 60, TRUE);
-    info.raw_data_in = TRUE;
-    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 2;
-    for (int c = 1; c < 3; ++c)
-        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
-
-    // One row of 16 x 16 blocks a call; rows below the picture repeat its last row.
-    JSAMPROW lumaRows[16], cbRows[8], crRows[8];
-    JSAMPARRAY planes[3] = {lumaRows, cbRows, crRows};
-    while (info.next_scanline < info.image_height) {
-        const int top = static_cast<int>(info.next_scanline);
-        for (int i = 0; i < 16; ++i)
-            lumaRows[i] = frame.luma.row(std::min(top + i, frame.luma.height - 1));
-        for (int i = 0; i < 8; ++i) {
-            cbRows[i] = frame.cb.row(std::min(top / 2 + i, frame.cb.height - 1));
-            crRows[i] = frame.cr.row(std::min(top / 2 + i, frame.cr.height - 1));
-        }
-        if (jpeg_write_raw_data(&info, planes, 16) == 0)
-            jpegFailed(reinterpret_cast<j_common_ptr>(&info));
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::optional<std::vector<unsigned char>> bytes;
-    if (job.bytes && job.size > 0) bytes.emplace(job.bytes, job.bytes + job.size);
+    if (compress(frame, job) && job.bytes) bytes.assign(job.bytes, job.bytes + job.size);
     std::free(job.bytes);
     return bytes;
 }

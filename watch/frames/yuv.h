@@ -22,7 +22,8 @@ struct Plane {
 };
 
 // Full-range BT.601 YCbCr with chroma halved both ways (4:2:0, sides rounded up), as in JFIF.
-// Rows of every plane are padded to whole 8 x 8 blocks by repeating the last column.
+// The encoder reads rows up to whole 8-sample blocks: shrinkFrameYuv fills that padding with
+// the last column, and a frame filled otherwise must fill it too.
 struct YuvFrame {
     int width = 0;
     int height = 0;
@@ -41,5 +42,5 @@ std::optional<YuvFrame> shrinkFrameYuv(const Picture& picture);
 std::uint64_t differenceHash(const YuvFrame& frame);
 
 // The frame as JPEG bytes at quality 60 with the settings libvips uses (4:2:0, no optimised
-// tables, no metadata), or nothing when the encoder refuses it. Any thread.
-std::optional<std::vector<unsigned char>> encodeJpeg(const YuvFrame& frame);
+// tables, no metadata); empty when the encoder refuses it. Any thread.
+std::vector<unsigned char> encodeJpeg(const YuvFrame& frame);
