@@ -40,15 +40,15 @@ std::optional<Plane> makePlane(int width, int height) {
     return p;
 }
 
-// The encoder reads whole 8 x 8 blocks; repeating the edge keeps the padding from ringing into
-// the picture.
+// Rows are read past their width: by the encoder up to whole 8 x 8 blocks, and by the scaler's
+// vector loads, with weight 0, when a filter is wider than the row. Repeating the edge keeps the
+// padding from ringing into the picture and leaves nothing unset.
 void padColumns(Plane& plane) {
     const std::size_t used = static_cast<std::size_t>(plane.width);
-    const std::size_t padded = alignUp(used, 8);
-    if (padded == used) return;
+    if (plane.stride == used) return;
     for (int y = 0; y < plane.height; ++y) {
         std::uint8_t* row = plane.row(y);
-        std::memset(row + used, row[used - 1], padded - used);
+        std::memset(row + used, row[used - 1], plane.stride - used);
     }
 }
 
@@ -204,12 +204,10 @@ std::optional<YuvFrame> shrinkFrameYuv(const Picture& picture) {
         return std::nullopt;
 
     const auto [w, h] = frameSize(width, height);
-    if (w == width && h == height) {
-        padColumns(full->luma);
-        padColumns(full->cb);
-        padColumns(full->cr);
-        return full;
-    }
+    padColumns(full->luma);
+    padColumns(full->cb);
+    padColumns(full->cr);
+    if (w == width && h == height) return full;
 
     // Shrinking planar YCbCr to YCbCr of the same range needs no conversion in the scaler.
     auto frame = makeFrame(w, h);
