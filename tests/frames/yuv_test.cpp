@@ -325,4 +325,27 @@ TEST(FastFrame, KeptFrameIsTheFastOne) {
     EXPECT_EQ(dir.files().size(), 1u);
 }
 
+TEST(FastFrame, WhatItRefusesLibvipsKeeps) {
+    TempDir dir;
+    sim::reset();
+    makeQueues();
+    framesDir = dir.str();
+    // Too wide for libjpeg-turbo's converter, though not once shrunk.
+    Picture wide = greyPicture(66000, 100, [](int x, int y) { return (x / 500 + y) % 250; });
+    EXPECT_FALSE(shrinkFrameYuv(wide));
+    keepFrame(wide, "value", "wide", 1);
+    auto events = takeEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["kind"], "frame");
+    EXPECT_EQ(events[0]["w"], 1280);
+    EXPECT_EQ(events[0]["h"], 2);
+    EXPECT_EQ(decode(events[0]["path"]).width, 1280);
+    // Nor does either take a picture whose rows are shorter than its width.
+    Picture bad = greyPicture(64, 64, [](int, int) { return 9; });
+    bad.stride = 200;
+    EXPECT_FALSE(shrinkFrameYuv(bad));
+    keepFrame(bad, "value", "bad", 1);
+    EXPECT_TRUE(takeEvents().empty());
+}
+
 } // namespace
