@@ -1,5 +1,6 @@
 // Baselines, each in the same process on the same input:
 //   keepFrame      vs ImageMagick resizing to 1280 wide and writing JPEG at quality 60
+//                  (and its parts alone: YCbCr planes shrunk, hash, JPEG encoded in memory)
 //   recognizeText  engine reused vs a new engine for every picture
 //   personalNames  vs bare word segmentation of the same text
 // Everything runs on one thread: libvips, ImageMagick and Tesseract are held to one core.
@@ -10,6 +11,7 @@
 #include "watch/frames/keep.h"
 #include "watch/frames/names.h"
 #include "watch/frames/ocr.h"
+#include "watch/frames/yuv.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -107,6 +109,27 @@ void keepFrameBench(benchmark::State& state) {
     }
 }
 BENCHMARK(keepFrameBench)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+// The parts of keepFrame, to see where its time goes.
+void shrinkPartBench(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(shrinkFrameYuv(bigPicture()));
+}
+BENCHMARK(shrinkPartBench)->Unit(benchmark::kMillisecond)->MinTime(1);
+
+void hashPartBench(benchmark::State& state) {
+    auto frame = shrinkFrameYuv(bigPicture());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(differenceHash(*frame));
+}
+BENCHMARK(hashPartBench)->Unit(benchmark::kMillisecond)->MinTime(1);
+
+void jpegPartBench(benchmark::State& state) {
+    auto frame = shrinkFrameYuv(bigPicture());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encodeJpeg(*frame));
+}
+BENCHMARK(jpegPartBench)->Unit(benchmark::kMillisecond)->MinTime(1);
 
 #ifdef HAVE_MAGICK
 void imageMagickBench(benchmark::State& state) {

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <thread>
 
 namespace {
 
@@ -211,6 +213,34 @@ TEST_F(Jobs, OcrWithoutText) {
         EXPECT_EQ(answer["text"], "");
         EXPECT_EQ(answer["boxes"], json::array());
     }
+}
+
+// Threads named `name`: a new thread starts with the name of the one that made it, while
+// libvips and GLib name theirs.
+std::size_t threadsNamed(const std::string& name) {
+    std::size_t n = 0;
+    for (auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        n += comm == name;
+    }
+    return n;
+}
+
+// Tesseract asks OpenMP for teams of four; recognising on a pool thread must start none of
+// them. Registered a second time to run without OMP_THREAD_LIMIT, as watch itself does.
+TEST(OcrThreads, RecognitionStaysOnItsThread) {
+    VImage page =
+        textPicture({"Quarterly figures are ready", "Invoice 4521 is open"}).copy_memory();
+    std::size_t lines = 0, named = 0;
+    std::thread pool([&] {
+        ::pthread_setname_np(::pthread_self(), "ocr-alone");
+        lines = readLines(page).size();
+        named = threadsNamed("ocr-alone");
+    });
+    pool.join();
+    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(named, 1u);
 }
 
 } // namespace

@@ -69,20 +69,25 @@ std::optional<VImage> pictureImage(const Picture& picture) {
     }
 }
 
+std::pair<int, int> frameSize(int width, int height) {
+    const double scale = std::min(1.0, 1280.0 / std::max(width, height));
+    if (scale >= 1.0) return {width, height};
+    const long w = std::lround(width * scale), h = std::lround(height * scale);
+    if (w < 1 || h < 1) return {width, height};
+    return {static_cast<int>(w), static_cast<int>(h)};
+}
+
 VImage shrinkFrame(const VImage& image) {
     const int width = image.width(), height = image.height();
-    const double scale = std::min(1.0, 1280.0 / std::max(width, height));
-    if (scale >= 1.0) return image;
-    const long w = std::lround(width * scale), h = std::lround(height * scale);
-    if (w < 1 || h < 1) return image;
+    const auto [w, h] = frameSize(width, height);
+    if (w == width && h == height) return image;
     VImage out = image.resize(static_cast<double>(w) / width,
                               VImage::option()
                                   ->set("vscale", static_cast<double>(h) / height)
                                   ->set("kernel", VIPS_KERNEL_LANCZOS3));
     // The scale factors are exact quotients, but guard against a size rounded the other way.
     if (out.width() != w || out.height() != h)
-        out = out.embed(0, 0, static_cast<int>(w), static_cast<int>(h),
-                        VImage::option()->set("extend", VIPS_EXTEND_COPY));
+        out = out.embed(0, 0, w, h, VImage::option()->set("extend", VIPS_EXTEND_COPY));
     return out;
 }
 
@@ -98,11 +103,8 @@ std::uint64_t differenceHash(const VImage& image) {
         std::size_t size = 0;
         auto* cells = static_cast<std::uint8_t*>(grey.write_to_memory(&size));
         if (!cells) return 0;
-        std::uint64_t hash = 0;
-        if (size == 72)
-            for (int r = 0; r < 8; ++r)
-                for (int c = 0; c < 8; ++c)
-                    hash = (hash << 1) | (cells[r * 9 + c] > cells[r * 9 + c + 1] ? 1u : 0u);
+        const std::uint64_t hash =
+            size == 72 ? hashOfCells([&](int r, int c) { return cells[r * 9 + c]; }) : 0;
         g_free(cells);
         return hash;
     } catch (const vips::VError&) {
@@ -123,6 +125,23 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size) {
     return true;
 }
 
+// Every JPEG file is replaced this way: bytes into a private temporary file beside the target,
+// then one rename, so a reader never sees half a file and a failure leaves the old one whole.
+bool replaceFile(const std::string& path, const unsigned char* data, std::size_t size) {
+    if (path.empty() || path.back() == '/' || !data || size == 0) return false;
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = dir + "." + base + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data, size);
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
 } // namespace
 
 bool writeJpeg(const VImage& image, const std::string& path) {
@@ -136,19 +155,13 @@ bool writeJpeg(const VImage& image, const std::string& path) {
     }
     std::size_t size = 0;
     auto* data = static_cast<const unsigned char*>(vips_blob_get(blob, &size));
-
-    auto slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "." + base + ".XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    bool ok = fd >= 0;
-    if (ok) {
-        ok = ::fchmod(fd, 0600) == 0 && data && size > 0 && writeAll(fd, data, size);
-        ok = ::close(fd) == 0 && ok;
-        ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-        if (!ok) ::unlink(temp.c_str());
-    }
+    const bool ok = replaceFile(path, data, size);
     vips_area_unref(VIPS_AREA(blob));
     return ok;
+}
+
+bool writeJpeg(const YuvFrame& frame, const std::string& path) {
+    if (path.empty() || path.back() == '/') return false;
+    const auto bytes = encodeJpeg(frame);
+    return replaceFile(path, bytes.data(), bytes.size());
 }

@@ -1,10 +1,12 @@
 #pragma once
 // Image helpers shared by frame keeping and the image jobs, on libvips. Callable on any thread.
 #include "watch/frames/keep.h"
+#include "watch/frames/yuv.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vips/vips8>
 
 // Starts libvips once, with its operation cache off: pictures arrive in reused memory and
@@ -14,15 +16,28 @@ void startImages();
 // The picture as a three-band sRGB image. It borrows the picture's bytes, which must outlive it.
 std::optional<vips::VImage> pictureImage(const Picture& picture);
 
-// At most 1280 pixels on the longer side; sides round half away from zero. A picture whose
-// shorter side would round to 0 is kept as it is.
+// The size a frame is kept at: at most 1280 pixels on the longer side; sides round half away
+// from zero. A picture whose shorter side would round to 0 is kept as it is.
+std::pair<int, int> frameSize(int width, int height);
+
+// The image at frameSize, with a Lanczos kernel.
 vips::VImage shrinkFrame(const vips::VImage& image);
 
 // 64-bit difference hash over a 9 x 8 grey copy: bit 63 is row 0 (top) column 0, set when that
 // cell is strictly brighter than its right neighbour; bit 0 is row 7 column 7.
 std::uint64_t differenceHash(const vips::VImage& image);
 
+// The bits of that hash from the 9 x 8 grey cells, cell(row, column).
+template <typename Cell> std::uint64_t hashOfCells(Cell cell) {
+    std::uint64_t hash = 0;
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            hash = (hash << 1) | (cell(r, c) > cell(r, c + 1) ? 1u : 0u);
+    return hash;
+}
+
 // Writes the image as a JPEG file at quality 60. The bytes go to a temporary file in the same
 // directory (mode 0600), which is then renamed over the path, so a failure leaves any existing
 // file whole. True when the file was completely written.
 bool writeJpeg(const vips::VImage& image, const std::string& path);
+bool writeJpeg(const YuvFrame& frame, const std::string& path);

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <stdlib.h>
 
 std::uint64_t lastFrameHash = 0;
@@ -17,17 +18,20 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
                std::uint32_t windowId) {
     // Without a directory the name would land in the working directory.
     if (framesDir.empty()) return;
-    auto image = pictureImage(picture);
-    if (!image) return;
-
+    // Straight to JPEG's planes when the scaler takes the picture; libvips otherwise.
+    std::optional<YuvFrame> yuv = shrinkFrameYuv(picture);
     vips::VImage kept;
-    try {
-        // Held in memory once: the hash and the encoder both read it.
-        kept = shrinkFrame(*image).copy_memory();
-    } catch (const vips::VError&) {
-        return;
+    if (!yuv) {
+        auto image = pictureImage(picture);
+        if (!image) return;
+        try {
+            // Held in memory once: the hash and the encoder both read it.
+            kept = shrinkFrame(*image).copy_memory();
+        } catch (const vips::VError&) {
+            return;
+        }
     }
-    const std::uint64_t hash = differenceHash(kept);
+    const std::uint64_t hash = yuv ? differenceHash(*yuv) : differenceHash(kept);
     if (frameKey == lastFrameWindow && std::popcount(hash ^ lastFrameHash) <= 5) {
         emit({{"kind", "frame_dropped"}, {"why", "same"}});
         return;
@@ -39,7 +43,7 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
     std::string path = framesDir;
     if (path.back() != '/') path += '/';
     path += name;
-    if (!writeJpeg(kept, path)) return;
+    if (!(yuv ? writeJpeg(*yuv, path) : writeJpeg(kept, path))) return;
 
     lastFrameHash = hash;
     lastFrameWindow = frameKey;
@@ -50,8 +54,8 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
     emit({{"kind", "frame"},
           {"path", path},
           {"dhash", dhash},
-          {"w", kept.width()},
-          {"h", kept.height()},
+          {"w", yuv ? yuv->width : kept.width()},
+          {"h", yuv ? yuv->height : kept.height()},
           {"why", why},
           {"window_id", windowId},
           {"app", currentApp},

@@ -3,6 +3,7 @@
 #include "watch/frames/imagejobs.h"
 #include "watch/frames/images.h"
 
+#include <dlfcn.h>
 #include <memory>
 #include <mutex>
 #include <tesseract/baseapi.h>
@@ -28,6 +29,21 @@ tesseract::TessBaseAPI* engine() {
         }
     }
     return api.get();
+}
+
+// Tesseract asks for OpenMP teams of a fixed size, which only OMP_THREAD_LIMIT would cap, and the
+// runtime reads that once as it loads, before main. A thread whose max-active-levels is 0 runs
+// every parallel region alone, whatever size it asks for; the setting is the calling thread's,
+// so each thread that recognises makes it. Found at run time, since only a runtime that some
+// library already loaded matters.
+void recogniseOnOneThread() {
+    thread_local bool done = false;
+    if (done) return;
+    done = true;
+    using Setter = void (*)(int);
+    static const auto set =
+        reinterpret_cast<Setter>(::dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"));
+    if (set) set(0);
 }
 
 // Screen text is small; the recogniser is tuned for an x-height of 20 pixels or more.
@@ -60,6 +76,7 @@ std::vector<TextLine> readLines(const VImage& image) {
     if (!pixels || size == 0) return lines;
 
     std::lock_guard lock(engineLock);
+    recogniseOnOneThread();
     tesseract::TessBaseAPI* api = engine();
     if (!api) return lines;
     api->SetImage(pixels, grey.width(), grey.height(), 1, grey.width());
