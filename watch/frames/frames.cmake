@@ -42,9 +42,9 @@ add_custom_command(OUTPUT ${namedata}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/data/namelists.cmake ${namesources} ${given_lists}
     ${family_lists} ${place_lists} ${ZEPHRIN_WORDS} ${ZEPHRIN_ZONES}
   COMMENT "Compiling the name tagger's word lists" VERBATIM)
-target_sources(watch_lib PRIVATE ${namedata})
+target_sources(watch_core_objects PRIVATE ${namedata})
 
 # The frame path: libjpeg-turbo converts to YCbCr planes, FFmpeg's scaler shrinks them and
 # libjpeg-turbo's raw-data encoder writes them.
 pkg_check_modules(FRAMEDEPS REQUIRED IMPORTED_TARGET libswscale libavutil libjpeg libturbojpeg)
-target_link_libraries(watch_lib PUBLIC PkgConfig::FRAMEDEPS)
+target_link_libraries(watch_image_objects PUBLIC PkgConfig::FRAMEDEPS)

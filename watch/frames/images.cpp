@@ -10,35 +10,7 @@
 
 using vips::VImage;
 
-// What the sanitizer builds should not report: libvips hands work between GLib threads through
-// futexes that ThreadSanitizer cannot see, and Tesseract's dictionary loader and fontconfig
-// keep allocations they never free. Only a sanitizer runtime reads these.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libvips.so\n"
-           "race:libglib-2.0.so\n"
-           "race:libgobject-2.0.so\n"
-           "race:libjpeg.so\n"
-           "race:libpng16.so\n"
-           "race:libz.so\n"
-           "race:libfontconfig.so\n"
-           "race:libfreetype.so\n"
-           "race:libpango\n"
-           "race:libcairo.so\n"
-           "race:libharfbuzz.so\n"
-           "race:libexif.so\n"
-           "race:liblcms2.so\n"
-           "race:libtiff.so\n"
-           "race:libwebp\n"
-           "race:libspng.so\n"
-           "race:libheif.so\n"
-           "race:libgomp.so\n"
-           "race:libexpat.so\n"
-           "called_from_lib:libvips.so\n"
-           "called_from_lib:libglib-2.0.so\n";
-}
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libtesseract.so\nleak:libfontconfig.so\n";
-}
+#include "watch/frames/sanitizer_hooks.inc"
 
 void startImages() {
     static std::once_flag once;

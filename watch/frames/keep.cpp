@@ -10,10 +10,6 @@
 #include <optional>
 #include <stdlib.h>
 
-std::uint64_t lastFrameHash = 0;
-std::string lastFrameWindow;
-double lastFrameAt = 0;
-
 void keepFrame(const Picture& picture, const std::string& why, const std::string& frameKey,
                std::uint32_t windowId) {
     // Without a directory the name would land in the working directory.
