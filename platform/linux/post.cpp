@@ -145,7 +145,9 @@ void track(Display* dpy, Held h, bool down) {
     sigemptyset(&signals);
     for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
         sigaddset(&signals, s);
-    if (held.empty()) XFlush(dpy); // the release is out before a pending signal can end us
+    // The server has handled the release before a pending signal can end us: requests still
+    // unread when the connection drops may never be handled.
+    if (held.empty()) XSync(dpy, False);
     sigprocmask(held.empty() ? SIG_UNBLOCK : SIG_BLOCK, &signals, nullptr);
 }
 
