@@ -46,9 +46,11 @@ void recogniseOnOneThread() {
     if (set) set(0);
 }
 
-// Screen text is small; the recogniser is tuned for an x-height of 20 pixels or more.
+// Screen text is small and the recogniser loses lines of it at its own size. On screen-like
+// pictures with 12 to 20 pixel fonts, 1.5 times read at least as many words right as 2 times did
+// (and more at 14 pixels) for 5 to 15 % less time; 1.25 times lost words at 12 pixels.
 double ocrScale(const VImage& image) {
-    return std::max(image.width(), image.height()) <= 2000 ? 2.0 : 1.0;
+    return std::max(image.width(), image.height()) <= 2000 ? 1.5 : 1.0;
 }
 
 std::string trimmed(const char* text) {
