@@ -38,9 +38,13 @@ std::map<int, Job> signalJobs;
 std::function<void(std::string_view)> stdinHandler;
 std::string captured;
 std::size_t takenUpTo = 0;
+// Jobs may be posted from real threads (image jobs in tests); everything else stays on the
+// test's thread.
+std::mutex jobsLock;
 
 bool runOne() {
     Job job;
+    std::unique_lock lock(jobsLock);
     if (!mainJobs.empty()) {
         job = std::move(mainJobs.front());
         mainJobs.pop_front();
@@ -57,6 +61,7 @@ bool runOne() {
             utilityJobs.pop_front();
         }
     }
+    lock.unlock();
     if (!job) return false;
     job();
     return true;
@@ -66,7 +71,10 @@ bool runOne() {
 
 namespace loop {
 
-void onMain(Job job) { mainJobs.push_back(std::move(job)); }
+void onMain(Job job) {
+    std::lock_guard lock(jobsLock);
+    mainJobs.push_back(std::move(job));
+}
 
 Queue* makeSerialQueue(const char* label) {
     auto* q = new Queue;
@@ -75,18 +83,27 @@ Queue* makeSerialQueue(const char* label) {
     return q;
 }
 
-void async(Queue* queue, Job job) { queue->jobs.push_back(std::move(job)); }
+void async(Queue* queue, Job job) {
+    std::lock_guard lock(jobsLock);
+    queue->jobs.push_back(std::move(job));
+}
 
 void sync(Queue* queue, Job job) {
-    while (!queue->jobs.empty()) {
+    for (;;) {
+        std::unique_lock lock(jobsLock);
+        if (queue->jobs.empty()) break;
         Job next = std::move(queue->jobs.front());
         queue->jobs.pop_front();
+        lock.unlock();
         next();
     }
     job();
 }
 
-void onUtility(Job job) { utilityJobs.push_back(std::move(job)); }
+void onUtility(Job job) {
+    std::lock_guard lock(jobsLock);
+    utilityJobs.push_back(std::move(job));
+}
 
 namespace {
 TimerRef startTimer(double seconds, Job job, bool repeats) {
@@ -101,27 +118,42 @@ TimerRef startTimer(double seconds, Job job, bool repeats) {
 }
 } // namespace
 
-TimerRef oneShot(double seconds, Job job) { return startTimer(seconds, std::move(job), false); }
-TimerRef repeating(double seconds, Job job) { return startTimer(seconds, std::move(job), true); }
+TimerRef oneShot(double seconds, Job job) {
+    return startTimer(seconds, std::move(job), false);
+}
+TimerRef repeating(double seconds, Job job) {
+    return startTimer(seconds, std::move(job), true);
+}
 
 void cancel(const TimerRef& timer) {
     if (timer) timer->live = false;
 }
 
-void onSignal(int signo, Job job) { signalJobs[signo] = std::move(job); }
-
-void readStdin(std::function<void(std::string_view)> handler) { stdinHandler = std::move(handler); }
-
-void writeStdout(std::string_view bytes) { captured.append(bytes); }
-void flushStdout() {}
-
-double now() { return virtualNow; }
-
-void run() {
-    for (;;) sim::drain();
+void onSignal(int signo, Job job) {
+    signalJobs[signo] = std::move(job);
 }
 
-void exitProcess(int status) { throw sim::Exit{status}; }
+void readStdin(std::function<void(std::string_view)> handler) {
+    stdinHandler = std::move(handler);
+}
+
+void writeStdout(std::string_view bytes) {
+    captured.append(bytes);
+}
+void flushStdout() {}
+
+double now() {
+    return virtualNow;
+}
+
+void run() {
+    for (;;)
+        sim::drain();
+}
+
+void exitProcess(int status) {
+    throw sim::Exit{status};
+}
 
 } // namespace loop
 
@@ -129,10 +161,13 @@ namespace sim {
 
 void reset(double startSeconds) {
     virtualNow = startSeconds;
+    std::lock_guard lock(jobsLock);
     mainJobs.clear();
     utilityJobs.clear();
-    for (Queue* q : queues) q->jobs.clear();
-    for (auto& t : timers) t->live = false;
+    for (Queue* q : queues)
+        q->jobs.clear();
+    for (auto& t : timers)
+        t->live = false;
     timers.clear();
     signalJobs.clear();
     stdinHandler = nullptr;
@@ -152,8 +187,8 @@ void advance(double seconds) {
         std::erase_if(timers, [](const TimerRef& t) { return !t->live; });
         TimerRef next;
         for (auto& t : timers)
-            if (t->due <= target && (!next || t->due < next->due ||
-                                     (t->due == next->due && t->seq < next->seq)))
+            if (t->due <= target &&
+                (!next || t->due < next->due || (t->due == next->due && t->seq < next->seq)))
                 next = t;
         if (!next) break;
         if (next->due > virtualNow) virtualNow = next->due;
@@ -170,11 +205,14 @@ void advance(double seconds) {
     virtualNow = target;
 }
 
-double clock() { return virtualNow; }
+double clock() {
+    return virtualNow;
+}
 
 std::size_t pendingTimers() {
     std::size_t n = 0;
-    for (auto& t : timers) n += t->live ? 1 : 0;
+    for (auto& t : timers)
+        n += t->live ? 1 : 0;
     return n;
 }
 
@@ -184,10 +222,12 @@ void feedStdin(std::string_view chunk) {
 
 void raiseSignal(int signo) {
     auto it = signalJobs.find(signo);
-    if (it != signalJobs.end()) mainJobs.push_back(it->second);
+    if (it != signalJobs.end()) loop::onMain(it->second);
 }
 
-std::string output() { return captured; }
+std::string output() {
+    return captured;
+}
 
 std::vector<std::string> takeLines() {
     std::vector<std::string> lines;

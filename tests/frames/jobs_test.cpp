@@ -148,6 +148,33 @@ TEST_F(Jobs, BlurBoxes) {
     EXPECT_EQ(fs::file_size(junk), 13u);
 }
 
+// Two blurs of one file at once, each hiding a different region: both regions end up hidden.
+TEST_F(Jobs, BlursOfOneFileTakeTurns) {
+    auto checker = [](int x, int y) -> std::uint8_t {
+        bool inside = y >= 40 && y < 60 && ((x >= 20 && x < 80) || (x >= 320 && x < 380));
+        return inside ? ((x + y) % 2 ? 0 : 255) : 128;
+    };
+    Picture p = greyPicture(400, 100, checker);
+    for (int round = 0; round < 3; ++round) {
+        std::string path = picture("both.png", *pictureImage(p));
+        auto original = decode(path);
+        std::string target = writableFrame(path, framesDir).value_or("");
+        ASSERT_FALSE(target.empty());
+        json left = {{{"x", 0.05}, {"y", 0.4}, {"w", 0.15}, {"h", 0.2}}};
+        json right = {{{"x", 0.8}, {"y", 0.4}, {"w", 0.15}, {"h", 0.2}}};
+        std::thread a([&] { blurImage(target, left, "left", true); });
+        std::thread b([&] { blurImage(target, right, "right", true); });
+        a.join();
+        b.join();
+        auto events = takeEvents();
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_TRUE(events[0]["ok"] && events[1]["ok"]);
+        auto blurred = decode(path);
+        EXPECT_GT(difference(original, blurred, 20, 40, 80, 60), 60) << "round " << round;
+        EXPECT_GT(difference(original, blurred, 320, 40, 380, 60), 60) << "round " << round;
+    }
+}
+
 TEST(BlurRadius, OneEightiethOfTheWidthAtLeast12) {
     EXPECT_EQ(blurRadius(100), 12);
     EXPECT_EQ(blurRadius(960), 12);

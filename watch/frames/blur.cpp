@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 
 using vips::VImage;
 
@@ -52,6 +55,33 @@ std::optional<Area> boxArea(const json& box, int width, int height) {
     return Area{x0, y0, x1 - x0, y1 - y0};
 }
 
+// Blurs of one file take turns: each reads the file, blurs and replaces it, so two at once would
+// each start from the unblurred picture and the later rename would bring back what the earlier
+// one hid, after it had answered "ok".
+class FileTurn {
+  public:
+    explicit FileTurn(std::string path) : path_(std::move(path)) {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [&] { return !busy_.contains(path_); });
+        busy_.insert(path_);
+    }
+    ~FileTurn() {
+        {
+            std::lock_guard lock(mutex_);
+            busy_.erase(path_);
+        }
+        freed_.notify_all();
+    }
+    FileTurn(const FileTurn&) = delete;
+    FileTurn& operator=(const FileTurn&) = delete;
+
+  private:
+    std::string path_;
+    static inline std::mutex mutex_;
+    static inline std::condition_variable freed_;
+    static inline std::set<std::string> busy_;
+};
+
 // Decoding is bounded: anything in the frames directory can be handed to "blur".
 constexpr double maxPixels = 100e6;
 
@@ -64,6 +94,7 @@ double blurRadius(int width) {
 void blurImage(const std::string& path, const json& boxes, const std::string& id, bool permitted) {
     bool ok = false;
     if (permitted && !path.empty() && boxes.is_array() && !boxes.empty()) {
+        FileTurn turn(path); // the resolved path, so every spelling of one file shares a turn
         startImages();
         try {
             VImage image = VImage::new_from_file(

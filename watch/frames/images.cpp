@@ -108,6 +108,10 @@ bool replaceFile(const std::string& path, const unsigned char* data, std::size_t
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data, size);
+    // A rewrite reaches the disk before it replaces the old file, so a crash of the machine
+    // cannot leave an empty file where a whole frame was. New frames need no such care.
+    struct stat existing {};
+    if (ok && ::stat(path.c_str(), &existing) == 0) ok = ::fdatasync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
