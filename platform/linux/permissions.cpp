@@ -10,10 +10,9 @@ bool accessibilityTrusted() {
     // The accessibility bus is reachable when its launcher answers on the session bus.
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (!bus) return false;
-    GVariant* reply = g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                                  "GetAddress", nullptr, G_VARIANT_TYPE("(s)"),
-                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, 250, nullptr,
-                                                  nullptr);
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 250, nullptr, nullptr);
     g_object_unref(bus);
     if (!reply) return false;
     const gchar* address = nullptr;
@@ -32,6 +31,8 @@ bool listenAccess() {
     return XIQueryVersion(dpy, &major, &minor) == Success;
 }
 
-bool screenAccess() { return xlinux::hasExtension("Composite"); }
+bool screenAccess() {
+    return xlinux::hasExtension("Composite");
+}
 
 } // namespace permissions

@@ -24,7 +24,11 @@ std::string versionString() {
     return "";
 }
 
-int processId() { return static_cast<int>(::getpid()); }
-int parentProcessId() { return static_cast<int>(::getppid()); }
+int processId() {
+    return static_cast<int>(::getpid());
+}
+int parentProcessId() {
+    return static_cast<int>(::getppid());
+}
 
 } // namespace sys

@@ -3,5 +3,5 @@
 #include "platform/ax.h"
 #include "platform/loop.h"
 
-extern loop::TimerRef valueTimer;            // debounces value reports
+extern loop::TimerRef valueTimer;          // debounces value reports
 extern ax::ElementRef pendingValueElement; // the element whose value is awaited

@@ -1,6 +1,6 @@
 #include "watch/input/keys.h"
-#include "watch/core/emit.h"
 #include "platform/permissions.h"
+#include "watch/core/emit.h"
 
 input::TapRef tap;
 input::MonitorRef globalMonitor;
