@@ -128,8 +128,7 @@ std::vector<KeyCode> modifierCodes(Display* dpy, std::uint64_t flags, bool& ok) 
 }
 
 // What act holds down on the XTest device. The server keeps it pressed after the process
-// ends, so finish() lets go of whatever is left, and termination signals wait while anything
-// is held: a host that kills act mid-drag must not leave the button down.
+// ends, so finish() lets go of whatever is left.
 struct Held {
     bool button;
     unsigned int code;
@@ -137,31 +136,44 @@ struct Held {
 };
 std::vector<Held> held;
 
-void track(Display* dpy, Held h, bool down) {
+void track(Held h, bool down) {
     auto it = std::find(held.begin(), held.end(), h);
     if (down && it == held.end()) held.push_back(h);
     if (!down && it != held.end()) held.erase(it);
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
-        sigaddset(&signals, s);
-    // The server has handled the release before a pending signal can end us: requests still
-    // unread when the connection drops may never be handled.
-    if (held.empty()) XSync(dpy, False);
-    sigprocmask(held.empty() ? SIG_UNBLOCK : SIG_BLOCK, &signals, nullptr);
 }
 
+// Once act has posted, the desktop carries its changes (a held button, a borrowed key mapping,
+// a lifted Caps Lock) until finish(). A termination signal then only asks to stop: the next
+// post or pause undoes the changes and ends the process by the same signal, so a host that
+// kills act mid-drag or mid-text gets the button up and the keyboard back.
+volatile std::sig_atomic_t stopSignal = 0;
+constexpr int stopSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+void catchStopSignals() {
+    static bool caught = false;
+    if (caught) return;
+    caught = true;
+    struct sigaction action {};
+    action.sa_handler = [](int signo) { stopSignal = signo; };
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int s : stopSignals)
+        ::sigaction(s, &action, nullptr);
+}
+
+void stopIfAsked();
+
 bool fakeKey(Display* dpy, KeyCode code, bool down) {
-    if (down) track(dpy, {false, code}, true);
+    if (down) track({false, code}, true);
     bool ok = XTestFakeKeyEvent(dpy, code, down ? True : False, CurrentTime) != 0;
-    if (!down || !ok) track(dpy, {false, code}, false);
+    if (!down || !ok) track({false, code}, false);
     return ok;
 }
 
 bool fakeButton(Display* dpy, unsigned int button, bool down) {
-    if (down) track(dpy, {true, button}, true);
+    if (down) track({true, button}, true);
     bool ok = XTestFakeButtonEvent(dpy, button, down ? True : False, CurrentTime) != 0;
-    if (!down || !ok) track(dpy, {true, button}, false);
+    if (!down || !ok) track({true, button}, false);
     return ok;
 }
 
@@ -447,11 +459,24 @@ bool postKey(Display* dpy, const Key& key) {
 
 bool posted = false; // whether finish() has anything to undo
 
+void stopIfAsked() {
+    if (stopSignal) finish(); // does not return
+}
+
+[[noreturn]] void endBySignal() {
+    const int signo = stopSignal;
+    std::signal(signo, SIG_DFL);
+    std::raise(signo);
+    _exit(128 + signo);
+}
+
 } // namespace
 
 bool post(const Event& event) {
     Display* dpy = connection();
     if (!dpy) return false;
+    catchStopSignals();
+    stopIfAsked();
     posted = true;
     if (auto* m = std::get_if<Mouse>(&event)) return postMouse(dpy, *m);
     if (auto* w = std::get_if<Wheel>(&event)) return postWheel(dpy, *w);
@@ -461,10 +486,11 @@ bool post(const Event& event) {
 void pause(int ms) {
     if (Display* dpy = connection()) XFlush(dpy);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    stopIfAsked();
 }
 
-void finish() {
-    if (!posted) return;
+namespace {
+void undoChanges() {
     Display* dpy = connection();
     heldTextCode = 0;
     while (!held.empty()) {
@@ -492,6 +518,13 @@ void finish() {
         capsLifted = false;
     }
     XSync(dpy, False);
+    posted = false;
+}
+} // namespace
+
+void finish() {
+    if (posted) undoChanges();
+    if (stopSignal) endBySignal();
 }
 
 namespace {

@@ -80,6 +80,27 @@ class InputTest(unittest.TestCase):
         got = collect(self.app, lambda r: ("release", 1) in buttons(r), timeout=10)
         self.assertIn(("release", 1), buttons(got), (proc.returncode, got))
 
+    def test_killed_while_typing_gives_the_keyboard_back(self):
+        spare = self.app.ask("spare")["count"]
+        text = "ab\u00e9\u2713" * 100
+        tool(self.desk, "xdotool", "key", "Caps_Lock")
+        try:
+            proc = subprocess.Popen([ACT, "type", text, "--pid", str(self.app.pid)],
+                                    env=self.desk.env, stdout=subprocess.PIPE)
+            time.sleep(0.5)
+            proc.terminate()
+            out, _ = proc.communicate(timeout=10)
+            self.assertEqual((proc.returncode, out), (-15, b""))
+            typed = self.app.ask("text")["text"]
+            self.assertTrue(0 < len(typed) < len(text) and text.startswith(typed), typed)
+            # The borrowed key codes are unbound and Caps Lock is on again.
+            self.assertEqual(self.app.ask("spare")["count"], spare)
+            self.act("key", "a")
+            time.sleep(0.2)
+            self.assertEqual(self.app.ask("text")["text"], typed + "A")
+        finally:
+            tool(self.desk, "xdotool", "key", "Caps_Lock")
+
     def test_scroll_lines(self):
         x, y = self.app.point(100, 100)
         for direction, amount in (("up", 3), ("down", 2), ("left", 1), ("right", 4)):
