@@ -40,6 +40,8 @@ enum AtomIndex {
     TYPE_DROPDOWN_MENU,
     TYPE_POPUP_MENU,
     TYPE_COMBO,
+    TYPE_UTILITY,
+    TYPE_TOOLBAR,
     ATOM_COUNT
 };
 
@@ -62,6 +64,8 @@ constexpr const char* atomNames[ATOM_COUNT] = {
     "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
     "_NET_WM_WINDOW_TYPE_POPUP_MENU",
     "_NET_WM_WINDOW_TYPE_COMBO",
+    "_NET_WM_WINDOW_TYPE_UTILITY",
+    "_NET_WM_WINDOW_TYPE_TOOLBAR",
 };
 
 // Interned once per process, all in one round trip.
@@ -121,7 +125,11 @@ int layerOf(const xcb_atom_t* a, const std::vector<uint32_t>& types,
         contains(types, a[TYPE_POPUP_MENU]) || contains(types, a[TYPE_COMBO]))
         return popUpMenuLayer;
     if (overrideRedirect) return popUpMenuLayer;
-    if (contains(state, a[NET_WM_STATE_ABOVE])) return floatingLayer;
+    // Palettes kept above are the floating panels. "Always on top" on an ordinary window is the
+    // person's choice and leaves it an ordinary window.
+    if ((contains(types, a[TYPE_UTILITY]) || contains(types, a[TYPE_TOOLBAR])) &&
+        contains(state, a[NET_WM_STATE_ABOVE]))
+        return floatingLayer;
     return normalLayer;
 }
 

@@ -69,6 +69,15 @@ class InputTest(unittest.TestCase):
         self.assertTrue(got["text"].startswith(got["selected"]), got)
         self.assertGreater(len(got["selected"]), 5, got)
 
+    def test_a_window_kept_on_top_is_still_the_apps_window(self):
+        self.app.ask("above on", "above")
+        try:
+            self.act("type", "on top")
+            time.sleep(0.2)
+            self.assertEqual(self.app.ask("text")["text"], "on top")
+        finally:
+            self.app.ask("above off", "above")
+
     def test_killed_mid_drag_lets_go_of_the_button(self):
         x, y = self.app.point(10, 10)
         proc = subprocess.Popen([ACT, "drag", str(x), str(y), str(x + 200), str(y + 100), "--pid",

@@ -114,6 +114,9 @@ def command(line):
         keymap = Gdk.Keymap.get_for_display(Gdk.Display.get_default())
         say(event="spare", count=sum(1 for code in range(8, 256)
                                      if not keymap.get_entries_for_keycode(code)[0]))
+    elif word == "above":
+        win.set_keep_above(rest == "on")
+        GLib.timeout_add(200, lambda: say(event="above") and False)
     elif word == "quit":
         Gtk.main_quit()
 
