@@ -4,6 +4,7 @@
 #include "platform/loop.h"
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -37,53 +38,77 @@ gboolean drainMain(gpointer) {
     }
 }
 
-// A FIFO worked by a fixed set of threads; one thread makes it serial.
+// A FIFO worked by threads. A serial queue has one. The utility pool keeps two and, like a
+// system work queue, adds threads while jobs wait and none is free: image jobs take turns on one
+// engine or one file by blocking, and must not hold back jobs that need neither. The extra
+// threads end after a while without work.
 struct Workers {
     std::mutex mutex;
     std::condition_variable ready;
     std::deque<Job> jobs;
+    const int base, most;
+    int threads = 0;
+    int free = 0;     // threads not running a job
+    int sleeping = 0; // threads blocked in wait; only they need a wake-up
 
-    explicit Workers(int threads) {
-        for (int i = 0; i < threads; ++i)
-            std::thread([this] { work(); }).detach();
+    Workers(int base, int most) : base(base), most(most) {
+        std::lock_guard lock(mutex);
+        for (int i = 0; i < base; ++i)
+            start();
     }
-    int sleeping = 0; // workers blocked in wait; only they need a wake-up
-
+    void start() {
+        ++threads;
+        ++free;
+        std::thread([this] { work(); }).detach();
+    }
     void push(Job job) {
         bool wake;
         {
             std::lock_guard lock(mutex);
             jobs.push_back(std::move(job));
+            if (static_cast<int>(jobs.size()) > free && threads < most) start();
             wake = sleeping > 0;
         }
         if (wake) ready.notify_one();
     }
     void work() {
+        std::unique_lock lock(mutex);
         for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(mutex);
-                // A burst usually brings the next job within microseconds: look again a few
-                // times before sleeping, so the poster rarely pays for a wake-up.
-                for (int spin = 0; spin < 64 && jobs.empty(); ++spin) {
-                    lock.unlock();
-                    std::this_thread::yield();
-                    lock.lock();
-                }
-                ++sleeping;
-                ready.wait(lock, [this] { return !jobs.empty(); });
-                --sleeping;
-                job = std::move(jobs.front());
-                jobs.pop_front();
+            // A burst usually brings the next job within microseconds: look again a few
+            // times before sleeping, so the poster rarely pays for a wake-up.
+            for (int spin = 0; spin < 64 && jobs.empty(); ++spin) {
+                lock.unlock();
+                std::this_thread::yield();
+                lock.lock();
             }
+            ++sleeping;
+            auto waiting = [this] { return !jobs.empty(); };
+            if (threads > base) {
+                if (!ready.wait_for(lock, std::chrono::seconds(10), waiting)) {
+                    --sleeping;
+                    --free;
+                    --threads;
+                    return;
+                }
+            } else {
+                ready.wait(lock, waiting);
+            }
+            --sleeping;
+            Job job = std::move(jobs.front());
+            jobs.pop_front();
+            --free;
+            lock.unlock();
             job();
+            job = nullptr; // what it holds goes before the thread counts as free
+            lock.lock();
+            ++free;
         }
     }
 };
 
 Workers* utilityPool() {
     // Never destroyed: workers may still run while the process exits.
-    static Workers* pool = new Workers(2);
+    static Workers* pool = new Workers(2, 16);
     return pool;
 }
 
@@ -91,7 +116,7 @@ Workers* utilityPool() {
 
 struct Queue {
     std::string label;
-    Workers workers{1};
+    Workers workers{1, 1};
 };
 
 struct Timer {

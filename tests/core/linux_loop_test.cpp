@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -85,4 +87,27 @@ TEST(LinuxLoop, UtilityJobsRunOffTheMainThread) {
         });
     ASSERT_TRUE(spinUntil([&] { return done == 8; }));
     EXPECT_TRUE(offMain);
+}
+
+// Jobs that wait for a turn (one engine, one file) must not hold back a job that waits for
+// nothing: here four jobs wait for the fifth.
+TEST(LinuxLoop, BlockedUtilityJobsDoNotHoldBackOthers) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool released = false;
+    std::atomic<int> finished{0};
+    for (int i = 0; i < 4; ++i)
+        loop::onUtility([&] {
+            std::unique_lock lock(m);
+            cv.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+            if (released) ++finished;
+        });
+    loop::onUtility([&] {
+        {
+            std::lock_guard lock(m);
+            released = true;
+        }
+        cv.notify_all();
+    });
+    EXPECT_TRUE(spinUntil([&] { return finished == 4; }, 15));
 }

@@ -80,6 +80,18 @@ class ImageCommands(unittest.TestCase):
             self.assertTrue(f.read().startswith(b"P6"))
         self.assertEqual(sorted(os.listdir(self.frames)), ["f1.ppm", "link.ppm"])
 
+    def test_names_do_not_wait_behind_recognition(self):
+        # Two recognitions take turns on the one engine; a names request must not queue behind
+        # them.
+        noise = os.path.join(self.frames, "noise.ppm")
+        with open(noise, "wb") as f:
+            f.write(b"P6\n900 900\n255\n" + os.urandom(900 * 900 * 3))
+        self.send({"cmd": "ocr", "id": "o1", "path": noise})
+        self.send({"cmd": "ocr", "id": "o2", "path": noise})
+        self.send({"cmd": "names", "id": "n", "text": "Ask Priya Raman."})
+        first = self.answers({"names", "ocr"}, 1)
+        self.assertEqual(list(first), ["n"])
+
 
 if __name__ == "__main__":
     unittest.main()
