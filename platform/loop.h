@@ -39,7 +39,7 @@ void readStdin(std::function<void(std::string_view chunk)> handler);
 
 // Standard output, used only from the output queue.
 void writeStdout(std::string_view bytes);
-void flushStdout();
+void flushStdout(); // writes are unbuffered on Linux; kept for platforms that buffer
 
 // Wall-clock seconds since 1970.
 double now();

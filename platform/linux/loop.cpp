@@ -11,6 +11,7 @@
 #include <glib-unix.h>
 #include <glib.h>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -216,12 +217,27 @@ void onSignal(int signo, Job job) {
     g_unix_signal_add(signo, fireSignal, new Job(std::move(job)));
 }
 
+namespace {
+// A host may hand over descriptors in non-blocking mode; "try again" is then a wait, not an end.
+bool waitUntil(int fd, short events) {
+    pollfd p{fd, events, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, -1);
+    } while (n < 0 && errno == EINTR);
+    return n > 0;
+}
+} // namespace
+
 void readStdin(std::function<void(std::string_view)> handler) {
     std::thread([handler = std::move(handler)] {
         std::vector<char> buf(65536);
         for (;;) {
             ssize_t n = ::read(STDIN_FILENO, buf.data(), buf.size());
             if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+                waitUntil(STDIN_FILENO, POLLIN))
+                continue;
             if (n <= 0) {
                 handler(std::string_view());
                 return;
@@ -231,13 +247,19 @@ void readStdin(std::function<void(std::string_view)> handler) {
     }).detach();
 }
 
+// Straight to the descriptor, each line whole: stdio drops what a non-blocking pipe refuses.
 void writeStdout(std::string_view bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    while (!bytes.empty()) {
+        ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitUntil(STDOUT_FILENO, POLLOUT))
+            continue;
+        if (n <= 0) return; // the host has closed its end: nothing more can reach it
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
 }
 
-void flushStdout() {
-    std::fflush(stdout);
-}
+void flushStdout() {}
 
 double now() {
     return static_cast<double>(g_get_real_time()) / 1e6;
@@ -250,7 +272,6 @@ void run() {
 }
 
 void exitProcess(int status) {
-    std::fflush(stdout);
     // Worker threads may still be running: skip static destructors they could race with.
     _exit(status);
 }

@@ -131,6 +131,32 @@ class Lifecycle(unittest.TestCase):
         p.communicate(timeout=10)
         self.assertEqual(p.returncode, 0)
 
+    def test_non_blocking_pipes_lose_nothing(self):
+        # Descriptors handed over in non-blocking mode: a read that must wait is not the end of
+        # input, and a full output pipe is waited for, not dropped.
+        in_r, in_w = os.pipe()
+        out_r, out_w = os.pipe()
+        os.set_blocking(in_r, False)
+        os.set_blocking(out_w, False)
+        p = subprocess.Popen([WATCH], stdin=in_r, stdout=out_w, stderr=subprocess.DEVNULL,
+                             env=HEADLESS)
+        os.close(in_r)
+        os.close(out_w)
+        time.sleep(0.3)
+        self.assertIsNone(p.poll(), "watch took an empty non-blocking pipe for the end of input")
+        # More than a pipe holds, written before anything is read.
+        os.write(in_w, b'{"cmd":"probe"}\n' * 3000 + b'{"cmd":"stop"}\n')
+        time.sleep(0.5)
+        os.close(in_w)
+        out = b""
+        while chunk := os.read(out_r, 65536):
+            out += chunk
+        os.close(out_r)
+        p.wait(timeout=10)
+        self.assertEqual(p.returncode, 0)
+        k = kinds(out)
+        self.assertEqual((len(k), k[-1]), (3002, "stopped"))
+
 
 class Input(unittest.TestCase):
     def run_writes(self, chunks, pause=0.05):
