@@ -533,8 +533,8 @@ void (*lostHandler)() = nullptr;
 
 void whenConnectionLost(void (*handler)()) {
     lostHandler = handler;
-    // Xlib's own handler prints and exits with status 1; a lost server must still be answered.
-    XSetIOErrorHandler([](Display*) -> int {
+    // Without this the program would go on without a display; a lost server must be answered.
+    xlinux::whenLost([] {
         posted = false; // nothing can be undone on a connection that is gone
         if (lostHandler) lostHandler();
         _exit(2);

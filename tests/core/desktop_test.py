@@ -52,6 +52,50 @@ class OnDesktop(unittest.TestCase):
             app.terminate()
             app.wait()
 
+    def test_probe_starts_no_session_bus(self):
+        # Without a bus address GIO would launch a bus of its own that outlives the watcher.
+        env = {k: v for k, v in self.desktop.env.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+        env["XDG_RUNTIME_DIR"] = "/nonexistent"
+        r = subprocess.run([WATCH, "--probe"], capture_output=True, env=env, timeout=10)
+        self.assertEqual(json.loads(r.stdout)["ax"], 0)
+        time.sleep(0.3)
+        ours = {p.pid for p in self.desktop.procs}
+        started = []
+        for pid in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                with open(f"/proc/{pid}/comm") as f:
+                    comm = f.read().strip()
+            except (OSError, IndexError):
+                continue
+            # Daemons that detach land on us, the subreaper.
+            if int(fields[1]) == os.getpid() and comm.startswith("dbus-") and int(pid) not in ours:
+                started.append(comm)
+                os.kill(int(pid), 15)
+        self.assertEqual(started, [])
+
+
+class LostDisplay(unittest.TestCase):
+    def test_watch_goes_on_without_the_display(self):
+        desktop = VirtualDesktop().start()
+        try:
+            watch = subprocess.Popen([WATCH], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=desktop.env)
+            self.assertEqual(json.loads(watch.stdout.readline())["screen"], True)
+            xvfb = desktop.procs[0]
+            xvfb.terminate()
+            xvfb.wait(timeout=10)
+            out, err = watch.communicate(b'{"cmd":"probe"}\n{"cmd":"probe"}\n{"cmd":"stop"}\n',
+                                         timeout=20)
+            events = [json.loads(line) for line in out.decode().splitlines()]
+            self.assertEqual([e["kind"] for e in events], ["probe", "probe", "stopped"])
+            self.assertEqual((events[0]["screen"], events[0]["listen"]), (False, False))
+            self.assertEqual(watch.returncode, 0)
+            self.assertIn(b"lost the connection to the X display", err)
+        finally:
+            desktop.stop()
+
 
 if __name__ == "__main__":
     unittest.main()
