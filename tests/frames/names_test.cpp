@@ -199,6 +199,9 @@ TEST(PersonalNames, DistinctInOrderAsWritten) {
               (Names{"Anna-Lena\u00a0Müller", "Pieter van der Berg"}));
     EXPECT_EQ(personalNames("Ask Mary Jane Watson, not Mary."),
               (Names{"Mary Jane Watson", "Mary"}));
+    // Listed where it first appears, even where that alone would not have made it a name.
+    EXPECT_EQ(personalNames("Tom met Priya Raman. Later Tom called Priya."),
+              (Names{"Tom", "Priya Raman", "Priya"}));
     // A name never runs across a line break.
     EXPECT_EQ(personalNames("Olivia\nMartinez said"), (Names{"Olivia", "Martinez"}));
 }

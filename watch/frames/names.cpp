@@ -398,6 +398,7 @@ std::vector<std::string> personalNames(std::string_view utf8) {
     std::vector<Found> found;
     std::vector<std::size_t> doubtful; // single words kept back unless a full name vouches
     Words parts;                       // words of the full names found
+    Words alone;                       // single-word names found
 
     auto lowerAt = [&](std::size_t i) -> const std::string* {
         return i < tokens.size() && !tokens[i].capital ? &tokens[i].key : nullptr;
@@ -465,6 +466,8 @@ std::vector<std::string> personalNames(std::string_view utf8) {
             if (count >= 2)
                 for (std::size_t i = s.first; i <= s.last; ++i)
                     parts.insert(tokens[i].key);
+            else
+                alone.insert(head.key);
         } else if (count == 1 && head.part != Part::initial) {
             doubtful.push_back(s.first);
         }
@@ -516,9 +519,12 @@ std::vector<std::string> personalNames(std::string_view utf8) {
         }
         i = runLast + 1;
     }
-    // A word of a full name found elsewhere in the text names the same person.
+    // A word found as a name elsewhere in the text, alone or in a full name, names the same
+    // person here too; so a name is listed where it first appears, even where that alone was
+    // not enough ("Tom met Priya. Later Tom called.").
     for (std::size_t i : doubtful)
-        if (parts.count(tokens[i].key)) found.push_back({tokens[i].start, tokens[i].end});
+        if (parts.count(tokens[i].key) || alone.count(tokens[i].key))
+            found.push_back({tokens[i].start, tokens[i].end});
 
     std::sort(found.begin(), found.end(),
               [](const Found& a, const Found& b) { return a.start < b.start; });
