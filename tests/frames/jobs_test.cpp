@@ -85,6 +85,21 @@ TEST_F(Jobs, BlurPathRule) {
     EXPECT_FALSE(writableFrame(dir.str() + "/linkdir/secret.png", dir.str()));
     EXPECT_FALSE(writableFrame("f1.png", dir.str()));
     EXPECT_FALSE(writableFrame(dir.str() + "/missing.png", dir.str()));
+    // "~" is the home directory; relative paths count from the working directory, and only
+    // inside a relative frames directory.
+    const std::string name = dir.path.filename().string();
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    ::setenv("HOME", dir.path.parent_path().c_str(), 1);
+    EXPECT_EQ(writableFrame("~/" + name + "/f1.png", dir.str()), frame);
+    EXPECT_EQ(writableFrame(frame, "~/" + name), frame);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    const fs::path savedCwd = fs::current_path();
+    fs::current_path(dir.path.parent_path());
+    EXPECT_EQ(writableFrame(name + "/f1.png", name), frame);
+    EXPECT_EQ(writableFrame("./" + name + "/sub/f2.png", name + "/"), nested);
+    EXPECT_FALSE(writableFrame(name + "/f1.png", dir.str()));
+    fs::current_path(savedCwd);
     // A frames directory reached through a link is the same directory.
     fs::create_directory_symlink(dir.path, other.path / "frames");
     EXPECT_EQ(writableFrame(frame, (other.path / "frames").string()), frame);

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -17,13 +18,22 @@ std::string stringField(const json& command, const char* key) {
     return it != command.end() && it->is_string() ? it->get<std::string>() : "";
 }
 
+// "~" and "~/..." are the user's home, "~name/..." that user's.
 std::string expandHome(const std::string& path) {
-    if (path.empty() || path[0] != '~' || (path.size() > 1 && path[1] != '/')) return path;
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        if (const passwd* pw = ::getpwuid(::getuid())) home = pw->pw_dir;
+    if (path.empty() || path[0] != '~') return path;
+    const std::size_t slash = path.find('/');
+    const std::string user = path.substr(1, slash == std::string::npos ? slash : slash - 1);
+    const std::string rest = slash == std::string::npos ? "" : path.substr(slash);
+    std::vector<char> buffer(16384);
+    passwd entry{}, *found = nullptr;
+    if (user.empty()) {
+        const char* home = std::getenv("HOME");
+        if (home && *home) return home + rest;
+        ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+    } else {
+        ::getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found);
     }
-    return home ? std::string(home) + path.substr(1) : path;
+    return found && found->pw_dir ? found->pw_dir + rest : path;
 }
 
 std::optional<std::string> resolved(const std::string& path) {
@@ -36,9 +46,11 @@ std::optional<std::string> resolved(const std::string& path) {
 
 std::optional<std::string> writableFrame(const std::string& path, const std::string& frames) {
     if (frames.empty() || path.empty()) return std::nullopt;
-    std::string wanted = expandHome(path);
-    if (wanted[0] != '/') return std::nullopt;
-    auto dir = resolved(expandHome(frames));
+    std::string wanted = expandHome(path), framesPath = expandHome(frames);
+    // A relative path can lie inside only a relative frames directory (both from the working
+    // directory).
+    if (wanted[0] != '/' && framesPath[0] == '/') return std::nullopt;
+    auto dir = resolved(framesPath);
     auto file = resolved(wanted);
     if (!dir || !file) return std::nullopt;
     std::string prefix = *dir == "/" ? "/" : *dir + "/";
