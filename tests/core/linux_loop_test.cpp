@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -92,22 +93,26 @@ TEST(LinuxLoop, UtilityJobsRunOffTheMainThread) {
 // Jobs that wait for a turn (one engine, one file) must not hold back a job that waits for
 // nothing: here four jobs wait for the fifth.
 TEST(LinuxLoop, BlockedUtilityJobsDoNotHoldBackOthers) {
-    std::mutex m;
-    std::condition_variable cv;
-    bool released = false;
-    std::atomic<int> finished{0};
+    // Shared, since the releasing job may still be notifying when the test returns.
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool released = false;
+        std::atomic<int> finished{0};
+    };
+    auto gate = std::make_shared<Gate>();
     for (int i = 0; i < 4; ++i)
-        loop::onUtility([&] {
-            std::unique_lock lock(m);
-            cv.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
-            if (released) ++finished;
+        loop::onUtility([gate] {
+            std::unique_lock lock(gate->m);
+            gate->cv.wait_for(lock, std::chrono::seconds(20), [&] { return gate->released; });
+            if (gate->released) ++gate->finished;
         });
-    loop::onUtility([&] {
+    loop::onUtility([gate] {
         {
-            std::lock_guard lock(m);
-            released = true;
+            std::lock_guard lock(gate->m);
+            gate->released = true;
         }
-        cv.notify_all();
+        gate->cv.notify_all();
     });
-    EXPECT_TRUE(spinUntil([&] { return finished == 4; }, 15));
+    EXPECT_TRUE(spinUntil([&] { return gate->finished == 4; }, 15));
 }
