@@ -199,14 +199,16 @@ void ocrNewEngineBench(benchmark::State& state) {
                           .colourspace(VIPS_INTERPRETATION_B_W)
                           .extract_band(0)
                           .cast(VIPS_FORMAT_UCHAR)
-                          .resize(1.5, VImage::option()->set("kernel", VIPS_KERNEL_CUBIC))
                           .copy_memory();
+        const int w = grey.width() * 3 / 2, h = grey.height() * 3 / 2;
+        std::vector<unsigned char> scaled(static_cast<std::size_t>(w) * h);
+        scaleGrey(static_cast<const unsigned char*>(grey.data()), grey.width(), grey.height(),
+                  static_cast<std::size_t>(grey.width()), scaled.data(), w, h);
         tesseract::TessBaseAPI api;
         api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY);
         api.SetVariable("debug_file", "/dev/null");
         api.SetPageSegMode(tesseract::PSM_AUTO);
-        api.SetImage(static_cast<const unsigned char*>(grey.data()), grey.width(), grey.height(), 1,
-                     grey.width());
+        api.SetImage(scaled.data(), w, h, 1, w);
         api.SetSourceResolution(144);
         api.Recognize(nullptr);
         benchmark::DoNotOptimize(api.GetIterator());

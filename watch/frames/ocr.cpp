@@ -2,7 +2,9 @@
 #include "watch/core/emit.h"
 #include "watch/frames/imagejobs.h"
 #include "watch/frames/images.h"
+#include "watch/frames/yuv.h"
 
+#include <cmath>
 #include <dlfcn.h>
 #include <memory>
 #include <mutex>
@@ -70,18 +72,38 @@ std::vector<TextLine> readLines(const VImage& image) {
     if (grey.has_alpha()) grey = grey.flatten(VImage::option()->set("background", 255));
     grey = grey.colourspace(VIPS_INTERPRETATION_B_W).extract_band(0).cast(VIPS_FORMAT_UCHAR);
     const double scale = ocrScale(image);
-    if (scale != 1.0) grey = grey.resize(scale, VImage::option()->set("kernel", VIPS_KERNEL_CUBIC));
     grey = grey.copy_memory();
-    std::size_t size = 0;
     const auto* pixels = static_cast<const unsigned char*>(grey.data());
-    size = static_cast<std::size_t>(grey.width()) * grey.height();
-    if (!pixels || size == 0) return lines;
+    int pixelsWide = grey.width(), pixelsHigh = grey.height();
+    if (!pixels || pixelsWide <= 0 || pixelsHigh <= 0) return lines;
+    // FFmpeg's scaler takes 1 ms for what libvips' resize takes 55 ms over.
+    std::vector<unsigned char> scaled;
+    if (scale != 1.0) {
+        const int w = static_cast<int>(std::lround(pixelsWide * scale)),
+                  h = static_cast<int>(std::lround(pixelsHigh * scale));
+        scaled.resize(static_cast<std::size_t>(w) * h);
+        if (scaleGrey(pixels, pixelsWide, pixelsHigh, static_cast<std::size_t>(pixelsWide),
+                      scaled.data(), w, h)) {
+            pixels = scaled.data();
+            pixelsWide = w;
+            pixelsHigh = h;
+        } else {
+            grey = grey.resize(scale, VImage::option()->set("kernel", VIPS_KERNEL_CUBIC))
+                       .copy_memory();
+            pixels = static_cast<const unsigned char*>(grey.data());
+            pixelsWide = grey.width();
+            pixelsHigh = grey.height();
+        }
+    }
 
     std::lock_guard lock(engineLock);
     recogniseOnOneThread();
     tesseract::TessBaseAPI* api = engine();
     if (!api) return lines;
-    api->SetImage(pixels, grey.width(), grey.height(), 1, grey.width());
+    api->SetImage(pixels, pixelsWide, pixelsHigh, 1, pixelsWide);
+    // Boxes come back in the scaled picture's pixels.
+    const double sx = static_cast<double>(pixelsWide) / width,
+                 sy = static_cast<double>(pixelsHigh) / height;
     api->SetSourceResolution(static_cast<int>(96 * scale));
     if (api->Recognize(nullptr) == 0) {
         std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
@@ -93,7 +115,7 @@ std::vector<TextLine> readLines(const VImage& image) {
                 if (text.empty() ||
                     !it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom))
                     continue;
-                double l = left / scale, t = top / scale, r = right / scale, b = bottom / scale;
+                double l = left / sx, t = top / sy, r = right / sx, b = bottom / sy;
                 lines.push_back(
                     {text, l / width, (height - b) / height, (r - l) / width, (b - t) / height});
             } while (it->Next(tesseract::RIL_TEXTLINE));

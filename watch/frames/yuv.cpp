@@ -248,6 +248,21 @@ std::uint64_t differenceHash(const YuvFrame& frame) {
     return hashOfCells([&](int r, int c) { return cells[r][c]; });
 }
 
+bool scaleGrey(const std::uint8_t* src, int width, int height, std::size_t stride,
+               std::uint8_t* dst, int dstWidth, int dstHeight) {
+    if (width <= 0 || height <= 0 || dstWidth <= 0 || dstHeight <= 0 || stride > INT_MAX)
+        return false;
+    thread_local Scaler greyScaler;
+    SwsContext* context = greyScaler.get({width, height, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
+                                          AV_PIX_FMT_GRAY8, SWS_BICUBIC | SWS_ACCURATE_RND});
+    if (!context) return false;
+    const std::uint8_t* source[4] = {src, nullptr, nullptr, nullptr};
+    const int sourceStride[4] = {static_cast<int>(stride), 0, 0, 0};
+    std::uint8_t* target[4] = {dst, nullptr, nullptr, nullptr};
+    const int targetStride[4] = {dstWidth, 0, 0, 0};
+    return sws_scale(context, source, sourceStride, 0, height, target, targetStride) == dstHeight;
+}
+
 std::vector<unsigned char> encodeJpeg(const YuvFrame& frame) {
     std::vector<unsigned char> bytes;
     if (!frame.luma.bytes || !frame.cb.bytes || !frame.cr.bytes || frame.width <= 0 ||

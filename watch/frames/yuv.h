@@ -44,3 +44,8 @@ std::uint64_t differenceHash(const YuvFrame& frame);
 // The frame as JPEG bytes at quality 60 with the settings libvips uses (4:2:0, no optimised
 // tables, no metadata); empty when the encoder refuses it. Any thread.
 std::vector<unsigned char> encodeJpeg(const YuvFrame& frame);
+
+// A grey picture scaled (bicubic) into dst, which holds dstWidth * dstHeight bytes; false when
+// the scaler refuses the sizes. Any thread.
+bool scaleGrey(const std::uint8_t* src, int width, int height, std::size_t stride,
+               std::uint8_t* dst, int dstWidth, int dstHeight);
