@@ -96,7 +96,9 @@ class InputTest(unittest.TestCase):
         try:
             proc = subprocess.Popen([ACT, "type", text, "--pid", str(self.app.pid)],
                                     env=self.desk.env, stdout=subprocess.PIPE)
-            time.sleep(0.5)
+            deadline = time.monotonic() + 10
+            while len(self.app.ask("text")["text"]) < 3 and time.monotonic() < deadline:
+                time.sleep(0.05)
             proc.terminate()
             out, _ = proc.communicate(timeout=10)
             self.assertEqual((proc.returncode, out), (-15, b""))
