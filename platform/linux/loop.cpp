@@ -49,7 +49,7 @@ struct Workers {
     std::deque<Job> jobs;
     const int base, most;
     int threads = 0;
-    int free = 0;     // threads not running a job
+    int idle = 0;     // threads not running a job
     int sleeping = 0; // threads blocked in wait; only they need a wake-up
 
     Workers(int base, int most) : base(base), most(most) {
@@ -59,7 +59,7 @@ struct Workers {
     }
     void start() {
         ++threads;
-        ++free;
+        ++idle;
         std::thread([this] { work(); }).detach();
     }
     void push(Job job) {
@@ -67,7 +67,7 @@ struct Workers {
         {
             std::lock_guard lock(mutex);
             jobs.push_back(std::move(job));
-            if (static_cast<int>(jobs.size()) > free && threads < most) start();
+            if (static_cast<int>(jobs.size()) > idle && threads < most) start();
             wake = sleeping > 0;
         }
         if (wake) ready.notify_one();
@@ -87,7 +87,8 @@ struct Workers {
             if (threads > base) {
                 if (!ready.wait_for(lock, std::chrono::seconds(10), waiting)) {
                     --sleeping;
-                    --free;
+                    if (threads <= base) continue; // others ended first: this one stays
+                    --idle;
                     --threads;
                     return;
                 }
@@ -97,12 +98,12 @@ struct Workers {
             --sleeping;
             Job job = std::move(jobs.front());
             jobs.pop_front();
-            --free;
+            --idle;
             lock.unlock();
             job();
             job = nullptr; // what it holds goes before the thread counts as free
             lock.lock();
-            ++free;
+            ++idle;
         }
     }
 };
