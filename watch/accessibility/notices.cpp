@@ -2,3 +2,4 @@
 
 loop::TimerRef valueTimer;
 ax::ElementRef pendingValueElement;
+double lastContentChangeAt = 0;

@@ -16,3 +16,6 @@ void resetWindowMemory();
 
 // True when the bundle id is on the skip list ("prefix*" entries match by prefix; "*" matches all).
 bool skippedBundle(const std::string& bundle);
+
+// Reads the front window 0.3 s after the last request; the last request's reason wins. Main thread.
+void readWindow(const std::string& why);

@@ -5,6 +5,7 @@
 input::TapRef tap;
 input::MonitorRef globalMonitor;
 long keyCount = 0;
+double lastKeyAt = 0;
 
 namespace {
 void tapCallback(const input::Event& event) {
