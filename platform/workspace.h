@@ -17,4 +17,7 @@ std::optional<App> frontApplication();
 // A running application by process id, if that process exists.
 std::optional<App> runningApplication(int pid);
 
+// True when the application is built on Electron (judged by what its install folder holds).
+bool electronApp(const App& app);
+
 } // namespace workspace

@@ -65,4 +65,9 @@ std::optional<App> runningApplication(int pid) {
     return app;
 }
 
+// Placeholder until the accessibility backend recognises Electron's install folder.
+bool electronApp(const App&) {
+    return false;
+}
+
 } // namespace workspace

@@ -31,4 +31,7 @@ std::optional<App> runningApplication(int pid) {
     if (it == running.end()) return std::nullopt;
     return it->second;
 }
+bool electronApp(const App&) {
+    return false;
+}
 } // namespace workspace
