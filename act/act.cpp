@@ -34,6 +34,20 @@ bool validUtf8(const std::string& s) {
     return true;
 }
 
+// Control characters that are keys: tab, the line breaks, backspace and delete (both delete
+// backwards, as the Delete key on macOS types U+007F), escape. Toolkits drop the others, so a
+// text holding them is refused before anything is typed rather than typed with holes.
+bool onlyKeyControls(const std::string& s) {
+    for (int32_t i = 0, n = static_cast<int32_t>(s.size()); i < n;) {
+        UChar32 c;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(s.data()), i, n, c);
+        bool control = c < 0x20 || (c >= 0x7f && c <= 0x9f);
+        if (control && c != '\t' && c != '\n' && c != '\r' && c != '\b' && c != 0x1b && c != 0x7f)
+            return false;
+    }
+    return true;
+}
+
 // The leading integer of the word, read like atoi but without its overflow: values too
 // large for an int saturate instead of wrapping into range.
 long leadingInteger(const std::string& word) {
@@ -124,6 +138,9 @@ void runAct(int argc, char** argv) {
     if (action == "type") {
         if (argc_ < 3 || word(2).empty()) fail("Nothing to type.");
         if (!validUtf8(word(2))) fail("Text must be UTF-8.");
+        if (!onlyKeyControls(word(2)))
+            fail("Text may hold no control characters but tab, line feed, carriage return, "
+                 "backspace, delete and escape.");
         typeText(word(2));
         ok();
     }

@@ -31,7 +31,14 @@ void typeUnits(const std::u16string& units) {
 } // namespace
 
 void postOrFail(const post::Event& event) {
-    if (!post::post(event)) fail("macOS refused the input event.");
+    switch (post::post(event)) {
+    case post::Result::Delivered:
+        return;
+    case post::Result::Refused:
+        fail("macOS refused the input event.");
+    case post::Result::Late:
+        fail(lateSentence);
+    }
 }
 
 void move(double x, double y) {
@@ -91,6 +98,7 @@ void typeText(const std::string& text) {
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_FAILURE(status)) fail("macOS refused the input event.");
     clusters->setText(units);
+    post::prepareText(std::u16string(units.getBuffer(), units.getBuffer() + units.length()));
     int32_t start = clusters->first();
     for (int32_t end = clusters->next(); end != icu::BreakIterator::DONE;
          start = end, end = clusters->next()) {

@@ -5,7 +5,13 @@
 
 #include <string>
 
-// Posts the event or answers "macOS refused the input event.".
+// The answer when input went out but the window system held it back beyond the bound.
+inline constexpr const char* lateSentence =
+    "The input was sent but had not arrived after 2 seconds, so it may still arrive late; take a "
+    "screenshot before trying again.";
+
+// Posts the event and waits until it has been delivered, or answers "macOS refused the input
+// event." or the late sentence.
 void postOrFail(const post::Event& event);
 
 void move(double x, double y);

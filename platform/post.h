@@ -47,8 +47,21 @@ constexpr std::uint64_t alternateMask = 0x80000;
 constexpr std::uint64_t commandMask = 0x100000;
 constexpr std::uint64_t functionMask = 0x800000;
 
-// Sends one event. False when it could not be made or sent; nothing of it was sent then.
-bool post(const Event& event);
+enum class Result {
+    Delivered, // the window system has handed the event on
+    Refused,   // it could not be made or sent; nothing of it was sent
+    Late,      // sent, but not handed on within the bound (a device held frozen): may come later
+};
+
+// Sends one event and waits, bounded, until the window system has delivered it.
+Result post(const Event& event);
+
+// How long post waits for delivery before it answers Late.
+constexpr int deliveryBoundMs = 2000;
+
+// Announces the whole text about to be typed, so that everything it needs can be prepared at
+// once. Optional; keys typed without it are prepared as they come.
+void prepareText(const std::u16string& text);
 
 // Blocks for ms milliseconds after everything posted so far has left the process.
 void pause(int ms);

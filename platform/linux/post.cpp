@@ -11,6 +11,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <csignal>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <thread>
 #include <unicode/utf16.h>
@@ -163,33 +165,146 @@ void catchStopSignals() {
 
 void stopIfAsked();
 
+// ---- Delivery: the server has processed what was sent ----
+//
+// XTest input is processed as its request is, unless a grab holds the device frozen: a window
+// manager's passive button grab freezes the pointer until it has looked at the press, which
+// takes long while it reloads its keymap. Frozen events wait in the server's queue and the
+// device's state shows them only once they have been delivered, so each event is followed by a
+// look at that state until it says so.
+
+bool late = false;         // a wait ran out during the current post
+bool awaitDelivery = true; // off while undoing: letting go must not wait on a frozen device
+
+template <class Reached> bool await(Reached reached) {
+    if (!awaitDelivery) return true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deliveryBoundMs);
+    int nap = 1;
+    while (!reached()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            late = true;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+        nap = std::min(nap * 2, 10);
+    }
+    return true;
+}
+
+// The master pointer through XInput 2, whose button state covers the wheel's buttons 6 and 7;
+// 0 when the server has no XInput 2.
+int masterPointer(Display* dpy) {
+    static int id = -1;
+    if (id >= 0) return id;
+    id = 0;
+    int opcode, event, error, major = 2, minor = 0;
+    if (XQueryExtension(dpy, "XInputExtension", &opcode, &event, &error) &&
+        XIQueryVersion(dpy, &major, &minor) == Success) {
+        int pointer = 0;
+        if (XIGetClientPointer(dpy, None, &pointer)) id = pointer;
+    }
+    return id;
+}
+
+struct PointerState {
+    int x = 0, y = 0;
+    std::uint32_t buttons = 0; // bit n: button n is down
+};
+
+std::optional<PointerState> pointerState(Display* dpy) {
+    PointerState s;
+    Window root, child;
+    if (int device = masterPointer(dpy)) {
+        double rx, ry, wx, wy;
+        XIButtonState buttons{};
+        XIModifierState mods;
+        XIGroupState group;
+        if (!XIQueryPointer(dpy, device, DefaultRootWindow(dpy), &root, &child, &rx, &ry, &wx, &wy,
+                            &buttons, &mods, &group))
+            return std::nullopt;
+        for (int b = 1; b < 32 && b < buttons.mask_len * 8; ++b)
+            if (XIMaskIsSet(buttons.mask, b)) s.buttons |= 1u << b;
+        if (buttons.mask) XFree(buttons.mask);
+        s.x = static_cast<int>(std::floor(rx));
+        s.y = static_cast<int>(std::floor(ry));
+        return s;
+    }
+    int wx, wy;
+    unsigned int mask;
+    if (!XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &s.x, &s.y, &wx, &wy, &mask))
+        return std::nullopt;
+    for (int b = 1; b <= 5; ++b)
+        if (mask & (Button1Mask << (b - 1))) s.buttons |= 1u << b;
+    return s;
+}
+
+bool buttonShows(Display* dpy, unsigned int button, bool down) {
+    // Without XInput 2 the core state has no bits for buttons 6 and 7.
+    if (button > 5 && !masterPointer(dpy)) {
+        XSync(dpy, False);
+        return true;
+    }
+    return await([&] {
+        auto s = pointerState(dpy);
+        return s && ((s->buttons >> button) & 1u) == (down ? 1u : 0u);
+    });
+}
+
+bool keyShows(Display* dpy, KeyCode code, bool down) {
+    return await([&] {
+        char keys[32];
+        XQueryKeymap(dpy, keys);
+        return ((static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1u) ==
+               (down ? 1u : 0u);
+    });
+}
+
+// Where a motion to the pixel leaves the pointer: the server keeps it on the screen.
+std::pair<int, int> onScreen(Display* dpy, int x, int y) {
+    int screen = DefaultScreen(dpy);
+    return {std::clamp(x, 0, DisplayWidth(dpy, screen) - 1),
+            std::clamp(y, 0, DisplayHeight(dpy, screen) - 1)};
+}
+
+bool pointerShows(Display* dpy, int x, int y) {
+    auto [ex, ey] = onScreen(dpy, x, y);
+    return await([&] {
+        auto s = pointerState(dpy);
+        return s && s->x == ex && s->y == ey;
+    });
+}
+
 bool fakeKey(Display* dpy, KeyCode code, bool down) {
     if (down) track({false, code}, true);
     bool ok = XTestFakeKeyEvent(dpy, code, down ? True : False, CurrentTime) != 0;
     if (!down || !ok) track({false, code}, false);
-    return ok;
+    return ok && keyShows(dpy, code, down);
 }
 
 bool fakeButton(Display* dpy, unsigned int button, bool down) {
     if (down) track({true, button}, true);
     bool ok = XTestFakeButtonEvent(dpy, button, down ? True : False, CurrentTime) != 0;
     if (!down || !ok) track({true, button}, false);
-    return ok;
+    return ok && buttonShows(dpy, button, down);
 }
 
 // ---- Text through borrowed key codes ----
+//
+// Every change of the key mapping makes each X client, the window manager included, reload its
+// keymap, and the window manager holds the pointer frozen meanwhile. So a run changes the
+// mapping as seldom as it can: the symbols of the whole text are bound in one change, as many
+// as there are spare codes, and all are unbound in one change at the end.
 
 struct Borrowed {
     KeyCode code;
     KeySym sym = NoSymbol;
-    unsigned long lastUse = 0;
-    bool sent = false; // a key went out with the current binding
 };
 
 std::vector<Borrowed> borrowed; // spare key codes found on first use; bound while the run lasts
 bool sparesLooked = false;
-unsigned long useCounter = 0;
-KeyCode heldTextCode = 0; // the text key left down until its key-up event
+std::vector<KeySym> upcoming; // the borrowed symbols of the announced text, in typing order
+std::size_t typedSoFar = 0;   // how many of them have been typed
+KeyCode heldTextCode = 0;     // the text key left down until its key-up event
 
 void findSpares(Display* dpy) {
     sparesLooked = true;
@@ -207,62 +322,127 @@ void findSpares(Display* dpy) {
     XFree(syms);
 }
 
-bool bind(Display* dpy, KeyCode code, KeySym sym) {
-    KeySym both[2] = {sym, sym}; // the same on both levels: a held Shift changes nothing
-    XChangeKeyboardMapping(dpy, code, 2, both, 1);
-    // Reading it back is the server's confirmation that the mapping changed before any key
-    // that relies on it is sent.
-    int per = 0;
-    KeySym* now = XGetKeyboardMapping(dpy, code, 1, &per);
-    bool ok = now && per >= 1 && now[0] == sym;
-    if (now) XFree(now);
+// Gives each code its symbol (NoSymbol unbinds) in one change of the mapping. The request
+// covers the range from the lowest to the highest code; codes between keep what they have.
+// Reading the codes back is the server's confirmation before any key that relies on them.
+bool remap(Display* dpy, const std::vector<Borrowed>& changes) {
+    if (changes.empty()) return true;
+    int lo = 255, hi = 0;
+    for (const Borrowed& b : changes) {
+        lo = std::min<int>(lo, b.code);
+        hi = std::max<int>(hi, b.code);
+    }
+    int count = hi - lo + 1, per = 0;
+    KeySym* now = XGetKeyboardMapping(dpy, static_cast<KeyCode>(lo), count, &per);
+    if (!now || per < 1) {
+        if (now) XFree(now);
+        return false;
+    }
+    std::vector<KeySym> syms(now, now + count * per);
+    XFree(now);
+    for (const Borrowed& b : changes) {
+        KeySym* row = &syms[static_cast<std::size_t>((b.code - lo) * per)];
+        std::fill(row, row + per, NoSymbol);
+        // The same on both levels: a held Shift changes nothing.
+        for (int level = 0; level < std::min(per, 2); ++level)
+            row[level] = b.sym;
+    }
+    XChangeKeyboardMapping(dpy, lo, per, syms.data(), count);
+    KeySym* after = XGetKeyboardMapping(dpy, static_cast<KeyCode>(lo), count, &per);
+    bool ok = after != nullptr;
+    for (const Borrowed& b : changes)
+        ok = ok && after[(b.code - lo) * per] == b.sym;
+    if (after) XFree(after);
     return ok;
 }
 
 bool settle();
 
+// Binds sym, with as many of the symbols still to come as fit, in one change. Codes that
+// carry a symbol still to come keep it.
+bool bindFrom(Display* dpy, KeySym sym) {
+    std::vector<KeySym> wanted{sym};
+    for (std::size_t i = typedSoFar; i < upcoming.size() && wanted.size() < borrowed.size(); ++i)
+        if (std::find(wanted.begin(), wanted.end(), upcoming[i]) == wanted.end())
+            wanted.push_back(upcoming[i]);
+    std::vector<KeySym> missing;
+    std::vector<Borrowed*> free;
+    for (KeySym w : wanted)
+        if (std::none_of(borrowed.begin(), borrowed.end(),
+                         [&](const Borrowed& b) { return b.sym == w; }))
+            missing.push_back(w);
+    for (Borrowed& b : borrowed)
+        if (std::find(wanted.begin(), wanted.end(), b.sym) == wanted.end()) free.push_back(&b);
+    // Unbound codes first: rebinding a used one waits until the receiver has read its keys.
+    std::stable_partition(free.begin(), free.end(),
+                          [](const Borrowed* b) { return b->sym == NoSymbol; });
+    std::vector<Borrowed> changes;
+    bool rebinds = false;
+    for (std::size_t i = 0; i < missing.size() && i < free.size(); ++i) {
+        rebinds = rebinds || free[i]->sym != NoSymbol;
+        changes.push_back({free[i]->code, missing[i]});
+    }
+    if (rebinds) settle();
+    if (!remap(dpy, changes)) return false;
+    for (std::size_t i = 0; i < changes.size(); ++i)
+        free[i]->sym = changes[i].sym;
+    return true;
+}
+
 KeyCode codeForSym(Display* dpy, KeySym sym) {
     if (!sparesLooked) findSpares(dpy);
     if (borrowed.empty()) return 0;
-    Borrowed* pick = nullptr;
-    for (int round = 0; round < 2 && !pick; ++round) {
-        for (Borrowed& b : borrowed) {
-            if (b.sym == sym) {
-                b.lastUse = ++useCounter;
-                return b.code;
-            }
-            // A code whose keys went out may be rebound only once the receiver has read them,
-            // or it would look them up in the new mapping.
-            if (!b.sent && (!pick || b.lastUse < pick->lastUse)) pick = &b;
-        }
-        if (!pick) {
-            settle();
-            for (Borrowed& b : borrowed)
-                b.sent = false;
-        }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (const Borrowed& b : borrowed)
+            if (b.sym == sym) return b.code;
+        if (attempt == 0 && !bindFrom(dpy, sym)) return 0;
     }
-    if (!pick || !bind(dpy, pick->code, sym)) return 0;
-    pick->sym = sym;
-    pick->lastUse = ++useCounter;
-    return pick->code;
+    return 0;
 }
 
+// Control characters that are keys type those keys; backspace and delete both delete
+// backwards, as the Delete key on macOS types U+007F.
 KeySym symForCodePoint(UChar32 cp) {
-    if (cp == '\n' || cp == '\r') return XK_Return;
-    if (cp == '\t') return XK_Tab;
-    if (cp == '\b') return XK_BackSpace;
+    switch (cp) {
+    case '\n':
+    case '\r':
+        return XK_Return;
+    case '\t':
+        return XK_Tab;
+    case '\b':
+    case 0x7f:
+        return XK_BackSpace;
+    case 0x1b:
+        return XK_Escape;
+    default:
+        break;
+    }
     if ((cp >= 0x20 && cp <= 0x7e) || (cp >= 0xa0 && cp <= 0xff)) return static_cast<KeySym>(cp);
     return 0x01000000 | static_cast<KeySym>(cp);
+}
+
+bool isKeyboardKey(KeySym sym) {
+    return sym == XK_Return || sym == XK_Tab || sym == XK_BackSpace || sym == XK_Escape;
 }
 
 KeyCode codeForCodePoint(Display* dpy, UChar32 cp) {
     KeySym sym = symForCodePoint(cp);
     KeyCode code = 0;
-    if (sym == XK_Return || sym == XK_Tab || sym == XK_BackSpace) code = codeOf(dpy, sym);
+    if (isKeyboardKey(sym)) code = codeOf(dpy, sym);
     if (!code) code = codeForSym(dpy, sym);
-    for (Borrowed& b : borrowed)
-        if (b.code == code) b.sent = true;
     return code;
+}
+
+// The characters of one key event: each is a key of its own, and a CR LF pair is one Return.
+std::vector<UChar32> characters(const std::u16string& text) {
+    std::vector<UChar32> out;
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 cp;
+        U16_NEXT(text.data(), i, text.size(), cp);
+        if (cp == '\n' && !out.empty() && out.back() == '\r') continue;
+        out.push_back(cp);
+    }
+    return out;
 }
 
 // Toolkits upper-case what a key types while Caps Lock is on, whatever the key's symbols. The
@@ -279,37 +459,28 @@ void liftCapsLock(Display* dpy) {
     capsLifted = XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0) != 0;
 }
 
-// Each character is a key of its own; a CR LF pair is one Return. Every key but the last goes
-// down and up at once; the last stays down until the key-up event, so the pair the caller
-// posts is one press. Each key is bound just before it is pressed, so a long sequence can
-// reuse codes within itself.
+// Every key but the last goes down and up at once; the last stays down until the key-up
+// event, so the pair the caller posts is one press.
 bool postText(Display* dpy, const Key& key) {
     if (!key.down) {
         if (!heldTextCode) return true;
         bool ok = fakeKey(dpy, heldTextCode, false);
         heldTextCode = 0;
-        XFlush(dpy);
         return ok;
     }
     liftCapsLock(dpy);
-    std::vector<UChar32> characters;
-    for (std::size_t i = 0; i < key.text.size();) {
-        UChar32 cp;
-        U16_NEXT(key.text.data(), i, key.text.size(), cp);
-        if (cp == '\n' && !characters.empty() && characters.back() == '\r') continue;
-        characters.push_back(cp);
-    }
-    for (std::size_t i = 0; i < characters.size(); ++i) {
-        KeyCode code = codeForCodePoint(dpy, characters[i]);
+    std::vector<UChar32> chars = characters(key.text);
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+        KeyCode code = codeForCodePoint(dpy, chars[i]);
         if (!code || !fakeKey(dpy, code, true)) return false;
-        if (i + 1 < characters.size()) {
+        if (!isKeyboardKey(symForCodePoint(chars[i]))) ++typedSoFar;
+        if (i + 1 < chars.size()) {
             if (!fakeKey(dpy, code, false)) return false;
         } else {
             heldTextCode = code;
         }
     }
-    XFlush(dpy);
-    return !characters.empty();
+    return !chars.empty();
 }
 
 // ---- Settling: the receiver has read everything sent so far ----
@@ -378,19 +549,16 @@ bool settle() {
 
 // ---- Mouse ----
 
+// To the pixel that contains the point, as the window checks measured it.
 bool moveTo(Display* dpy, double x, double y) {
-    // The pixel that contains the point, as the window checks measured it.
     int px = static_cast<int>(std::floor(x)), py = static_cast<int>(std::floor(y));
-    return XTestFakeMotionEvent(dpy, -1, px, py, CurrentTime) != 0;
+    return XTestFakeMotionEvent(dpy, -1, px, py, CurrentTime) != 0 && pointerShows(dpy, px, py);
 }
 
 bool pointerAt(Display* dpy, double x, double y) {
-    Window root, child;
-    int rx, ry, wx, wy;
-    unsigned int mask;
-    if (!XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rx, &ry, &wx, &wy, &mask))
-        return false;
-    return rx == static_cast<int>(std::floor(x)) && ry == static_cast<int>(std::floor(y));
+    auto s = pointerState(dpy);
+    auto [ex, ey] = onScreen(dpy, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)));
+    return s && s->x == ex && s->y == ey;
 }
 
 bool postMouse(Display* dpy, const Mouse& m) {
@@ -472,15 +640,30 @@ void stopIfAsked() {
 
 } // namespace
 
-bool post(const Event& event) {
+Result post(const Event& event) {
     Display* dpy = connection();
-    if (!dpy) return false;
+    if (!dpy) return Result::Refused;
     catchStopSignals();
     stopIfAsked();
     posted = true;
-    if (auto* m = std::get_if<Mouse>(&event)) return postMouse(dpy, *m);
-    if (auto* w = std::get_if<Wheel>(&event)) return postWheel(dpy, *w);
-    return postKey(dpy, std::get<Key>(event));
+    late = false;
+    bool ok = false;
+    if (auto* m = std::get_if<Mouse>(&event))
+        ok = postMouse(dpy, *m);
+    else if (auto* w = std::get_if<Wheel>(&event))
+        ok = postWheel(dpy, *w);
+    else
+        ok = postKey(dpy, std::get<Key>(event));
+    return ok ? Result::Delivered : late ? Result::Late : Result::Refused;
+}
+
+void prepareText(const std::u16string& text) {
+    upcoming.clear();
+    typedSoFar = 0;
+    for (UChar32 cp : characters(text)) {
+        KeySym sym = symForCodePoint(cp);
+        if (!isKeyboardKey(sym)) upcoming.push_back(sym);
+    }
 }
 
 void pause(int ms) {
@@ -492,6 +675,7 @@ void pause(int ms) {
 namespace {
 void undoChanges() {
     Display* dpy = connection();
+    awaitDelivery = false;
     heldTextCode = 0;
     while (!held.empty()) {
         Held h = held.back();
@@ -500,17 +684,15 @@ void undoChanges() {
         else
             fakeKey(dpy, static_cast<KeyCode>(h.code), false);
     }
-    bool anyBound = false;
-    for (const Borrowed& b : borrowed)
-        anyBound = anyBound || b.sym != NoSymbol;
+    std::vector<Borrowed> unbind;
+    for (Borrowed& b : borrowed) {
+        if (b.sym != NoSymbol) unbind.push_back({b.code, NoSymbol});
+        b.sym = NoSymbol;
+    }
+    bool anyBound = !unbind.empty();
     if (anyBound) {
         settle();
-        for (Borrowed& b : borrowed) {
-            if (b.sym == NoSymbol) continue;
-            KeySym none[2] = {NoSymbol, NoSymbol};
-            XChangeKeyboardMapping(dpy, b.code, 2, none, 1);
-            b.sym = NoSymbol;
-        }
+        remap(dpy, unbind);
     }
     if (capsLifted) {
         if (!anyBound) settle();

@@ -18,6 +18,9 @@ void setInputTrusted(bool trusted);
 // The nth post after the last resetPosting() fails (1 = the first); 0 never fails.
 void failPostAt(int nth);
 
+// The nth post after the last resetPosting() goes out but is not delivered in time; 0 never.
+void delayDeliveryAt(int nth);
+
 // Called after each successful post with the number of posts since the last resetPosting();
 // lets a test change the desktop in the middle of an action. nullptr removes it.
 void onPosted(std::function<void(int count)> hook);

@@ -9,6 +9,7 @@ namespace {
 std::vector<std::string> log;
 int posts = 0;
 int failAt = 0;
+int lateAt = 0;
 bool trusted = true;
 std::function<void(int)> hook;
 
@@ -68,6 +69,9 @@ void setInputTrusted(bool t) {
 void failPostAt(int nth) {
     failAt = nth > 0 ? nth : 0;
 }
+void delayDeliveryAt(int nth) {
+    lateAt = nth > 0 ? nth : 0;
+}
 void onPosted(std::function<void(int)> h) {
     hook = std::move(h);
 }
@@ -82,13 +86,15 @@ void resetPosting() {
 
 namespace post {
 
-bool post(const Event& event) {
-    if (failAt && posts + 1 == failAt) return false;
+Result post(const Event& event) {
+    if (failAt && posts + 1 == failAt) return Result::Refused;
     ++posts;
     log.push_back(describe(event));
     if (hook) hook(posts);
-    return true;
+    return lateAt == posts ? Result::Late : Result::Delivered;
 }
+
+void prepareText(const std::u16string&) {}
 
 void pause(int ms) {
     log.push_back("pause " + std::to_string(ms));
