@@ -65,7 +65,7 @@ int ownerAt(double x, double y) {
     if (!list) return -1;
     for (const windows::Info& w : *list) {
         if (!w.bounds || w.alpha <= 0) continue;
-        if (w.bounds->contains(x, y)) return w.pid;
+        if (w.takesInputAt(x, y)) return w.pid;
     }
     return -1;
 }

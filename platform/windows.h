@@ -22,6 +22,18 @@ struct Info {
     double alpha = 1;
     std::optional<Rect> bounds; // frame included; absent when it cannot be read
     std::string title;
+    // Where the window takes pointer input, as rectangles in the same space; absent when that is
+    // all of bounds. Input-transparent parts (shaped windows, the shadow margins of windows
+    // that draw their own frame) are left out: a press there goes to the window below.
+    std::optional<std::vector<Rect>> input;
+
+    bool takesInputAt(double px, double py) const {
+        if (!bounds || !bounds->contains(px, py)) return false;
+        if (!input) return true;
+        for (const Rect& r : *input)
+            if (r.contains(px, py)) return true;
+        return false;
+    }
 };
 
 // Layers on the host's scale.

@@ -11,6 +11,7 @@
 #include <X11/Xlib-xcb.h>
 #include <cstdlib>
 #include <memory>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 namespace windows {
@@ -42,6 +43,7 @@ enum AtomIndex {
     TYPE_COMBO,
     TYPE_UTILITY,
     TYPE_TOOLBAR,
+    GTK_FRAME_EXTENTS,
     ATOM_COUNT
 };
 
@@ -66,6 +68,7 @@ constexpr const char* atomNames[ATOM_COUNT] = {
     "_NET_WM_WINDOW_TYPE_COMBO",
     "_NET_WM_WINDOW_TYPE_UTILITY",
     "_NET_WM_WINDOW_TYPE_TOOLBAR",
+    "_GTK_FRAME_EXTENTS",
 };
 
 // Interned once per process, all in one round trip.
@@ -138,6 +141,7 @@ struct Top {
     xcb_window_t client = 0;
     bool overrideRedirect = false;
     Rect bounds;
+    double originX = 0, originY = 0; // the frame's inside corner, where its shape is measured
 };
 
 // Finds the client (the window with WM_STATE) inside each frame, one tree level per round trip.
@@ -225,6 +229,127 @@ void findClients(xcb_connection_t* c, const xcb_atom_t* a, xcb_window_t root,
         if (!t->client) t->client = t->frame;
 }
 
+// ---- Input regions ----
+//
+// A window takes a press where the input shapes of its frame and of its client both let it
+// through, and, for a window that draws its own frame, not in the shadow margins it names in
+// _GTK_FRAME_EXTENTS. Decorations outside the client belong to the frame alone.
+
+std::optional<Rect> intersect(const Rect& a, const Rect& b) {
+    double x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    double x1 = std::min(a.x + a.width, b.x + b.width),
+           y1 = std::min(a.y + a.height, b.y + b.height);
+    if (x1 <= x0 || y1 <= y0) return std::nullopt;
+    return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+std::vector<Rect> intersect(const std::vector<Rect>& a, const std::vector<Rect>& b) {
+    std::vector<Rect> out;
+    for (const Rect& r : a)
+        for (const Rect& q : b)
+            if (auto i = intersect(r, q)) out.push_back(*i);
+    return out;
+}
+
+// The parts of a outside b: at most four bands.
+void subtract(const Rect& a, const Rect& b, std::vector<Rect>& out) {
+    auto cut = intersect(a, b);
+    if (!cut) {
+        out.push_back(a);
+        return;
+    }
+    double right = a.x + a.width, bottom = a.y + a.height;
+    if (cut->y > a.y) out.push_back({a.x, a.y, a.width, cut->y - a.y});
+    if (cut->y + cut->height < bottom)
+        out.push_back({a.x, cut->y + cut->height, a.width, bottom - cut->y - cut->height});
+    if (cut->x > a.x) out.push_back({a.x, cut->y, cut->x - a.x, cut->height});
+    if (cut->x + cut->width < right)
+        out.push_back({cut->x + cut->width, cut->y, right - cut->x - cut->width, cut->height});
+}
+
+bool covers(const std::vector<Rect>& rects, const Rect& area) {
+    for (const Rect& r : rects)
+        if (r.x <= area.x && r.y <= area.y && r.x + r.width >= area.x + area.width &&
+            r.y + r.height >= area.y + area.height)
+            return true;
+    return false;
+}
+
+bool hasShape(xcb_connection_t* c) {
+    static const bool present = [c] {
+        const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_shape_id);
+        return ext && ext->present;
+    }();
+    return present;
+}
+
+// The input rectangles of a window in root coordinates; nullopt when they cannot be read.
+std::optional<std::vector<Rect>>
+inputRects(xcb_connection_t* c, xcb_shape_get_rectangles_cookie_t cookie, double x, double y) {
+    Reply<xcb_shape_get_rectangles_reply_t> r(xcb_shape_get_rectangles_reply(c, cookie, nullptr));
+    if (!r) return std::nullopt;
+    std::vector<Rect> out;
+    xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(r.get());
+    for (int i = 0, n = xcb_shape_get_rectangles_rectangles_length(r.get()); i < n; ++i)
+        out.push_back({x + rects[i].x, y + rects[i].y, static_cast<double>(rects[i].width),
+                       static_cast<double>(rects[i].height)});
+    return out;
+}
+
+struct InputAsked {
+    bool asked = false;
+    xcb_shape_get_rectangles_cookie_t frame{}, client{};
+    xcb_translate_coordinates_cookie_t clientAt{};
+    xcb_get_geometry_cookie_t clientSize{};
+    xcb_get_property_cookie_t extents{};
+};
+
+InputAsked askInput(xcb_connection_t* c, const xcb_atom_t* a, xcb_window_t root, const Top& t) {
+    InputAsked q;
+    if (!hasShape(c)) return q;
+    q.asked = true;
+    q.frame = xcb_shape_get_rectangles(c, t.frame, XCB_SHAPE_SK_INPUT);
+    q.client = xcb_shape_get_rectangles(c, t.client, XCB_SHAPE_SK_INPUT);
+    q.clientAt = xcb_translate_coordinates(c, t.client, root, 0, 0);
+    q.clientSize = xcb_get_geometry(c, t.client);
+    q.extents = askProperty(c, t.client, a[GTK_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
+    return q;
+}
+
+// nullopt: all of the bounds take input.
+std::optional<std::vector<Rect>> inputRegion(xcb_connection_t* c, const Top& t,
+                                             const InputAsked& q) {
+    if (!q.asked) return std::nullopt;
+    auto frameIn = inputRects(c, q.frame, t.originX, t.originY);
+    Reply<xcb_translate_coordinates_reply_t> at(
+        xcb_translate_coordinates_reply(c, q.clientAt, nullptr));
+    Reply<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, q.clientSize, nullptr));
+    std::optional<std::vector<Rect>> clientIn;
+    if (at)
+        clientIn = inputRects(c, q.client, at->dst_x, at->dst_y);
+    else
+        xcb_discard_reply(c, q.client.sequence);
+    auto extents = items32(c, q.extents);
+    if (!frameIn || !clientIn || !size) return std::nullopt;
+    Rect clientArea{static_cast<double>(at->dst_x), static_cast<double>(at->dst_y),
+                    static_cast<double>(size->width), static_cast<double>(size->height)};
+    Rect content = clientArea;
+    bool margins = extents.size() == 4 && (extents[0] || extents[1] || extents[2] || extents[3]);
+    if (margins) {
+        double left = extents[0], right = extents[1], top = extents[2], bottom = extents[3];
+        content = {clientArea.x + left, clientArea.y + top,
+                   std::max(0.0, clientArea.width - left - right),
+                   std::max(0.0, clientArea.height - top - bottom)};
+    }
+    if (!margins && covers(*frameIn, t.bounds) && covers(*clientIn, clientArea))
+        return std::nullopt;
+    std::vector<Rect> region = intersect(intersect(*frameIn, *clientIn), {content});
+    if (t.client != t.frame)
+        for (const Rect& r : *frameIn)
+            subtract(r, clientArea, region);
+    return region;
+}
+
 } // namespace
 
 std::optional<std::vector<Info>> onScreen() {
@@ -258,7 +383,9 @@ std::optional<std::vector<Info>> onScreen() {
         double border = 2.0 * geom->border_width;
         tops.push_back({children[i], 0, attr->override_redirect != 0,
                         Rect{static_cast<double>(geom->x), static_cast<double>(geom->y),
-                             geom->width + border, geom->height + border}});
+                             geom->width + border, geom->height + border},
+                        static_cast<double>(geom->x + geom->border_width),
+                        static_cast<double>(geom->y + geom->border_width)});
     }
     for (Top& t : tops)
         if (t.overrideRedirect) t.client = t.frame;
@@ -268,6 +395,9 @@ std::optional<std::vector<Info>> onScreen() {
         xcb_get_property_cookie_t pid, types, state, frameOpacity, clientOpacity, netName, name;
     };
     std::vector<Asked> asked;
+    std::vector<InputAsked> inputs;
+    for (const Top& t : tops)
+        inputs.push_back(askInput(c, a, root, t));
     for (const Top& t : tops)
         asked.push_back(
             {askProperty(c, t.client, a[NET_WM_PID], XCB_ATOM_CARDINAL, 1),
@@ -287,6 +417,7 @@ std::optional<std::vector<Info>> onScreen() {
         auto clientOpacity = items32(c, asked[i].clientOpacity);
         std::string netName = text8(c, asked[i].netName);
         std::string name = text8(c, asked[i].name);
+        auto input = inputRegion(c, t, inputs[i]);
         int layer = layerOf(a, types, state, t.overrideRedirect);
         if (layer < 0) continue;
         Info info;
@@ -299,6 +430,7 @@ std::optional<std::vector<Info>> onScreen() {
         info.alpha = opacity.empty() ? 1.0 : opacity[0] / 4294967295.0;
         info.bounds = t.bounds;
         info.title = utf16::sanitize(!netName.empty() ? netName : name);
+        info.input = std::move(input);
         list.push_back(std::move(info));
     }
     return list;

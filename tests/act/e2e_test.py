@@ -16,6 +16,14 @@ def buttons(reports):
     return [(r["kind"], r["button"]) for r in reports if r["event"] == "button"]
 
 
+def seen(app):
+    """Every report the app made before it answers "sync": what it received by now."""
+    app.send("sync")
+    got = collect(app, lambda r: r and r[-1]["event"] == "sync", timeout=10)
+    assert got and got[-1]["event"] == "sync", got
+    return got[:-1]
+
+
 class InputTest(unittest.TestCase):
     """What the target receives from each action."""
 
@@ -112,6 +120,38 @@ class InputTest(unittest.TestCase):
         finally:
             tool(self.desk, "xdotool", "key", "Caps_Lock")
 
+    def test_each_run_is_delivered_before_it_answers(self):
+        # Typing changes the key mapping, after which the window manager holds the pointer frozen
+        # for a while; no run may answer before its input has arrived, so none can overtake.
+        x, y = self.app.point(200, 100)
+        start = self.app.point(1, 8)
+        for _ in range(2):
+            self.app.ask('set ""', "set")
+            self.app.drain()
+            self.act("type", "h\u00e9llo \u2713 \u65e5\u672c")
+            keys = [r["name"] for r in seen(self.app) if r["event"] == "key"]
+            self.assertEqual(len(keys), 10, keys)
+            self.act("double_click", x, y)
+            self.assertEqual(buttons(seen(self.app)), [("press", 1), ("release", 1), ("press", 1),
+                                                       ("double", 1), ("release", 1)])
+            self.act("scroll", x, y, "down", 2)
+            self.assertEqual([r["direction"] for r in seen(self.app) if r["event"] == "scroll"],
+                             ["down"] * 2)
+            self.act("drag", *start, start[0] + 40, start[1])
+            self.assertEqual(buttons(seen(self.app)), [("press", 1), ("release", 1)])
+            self.act("key", "x")
+            self.assertEqual([r["name"] for r in seen(self.app) if r["event"] == "key"], ["x"])
+        # The drag selected the start of the text, and the key replaced it.
+        text = self.app.ask("text")["text"]
+        self.assertTrue(text.startswith("x") and text.endswith("\u65e5\u672c"), text)
+
+    def test_control_characters_that_are_keys(self):
+        # Backspace and delete both delete backwards; escape is the Escape key.
+        self.act("type", "ab\bc\x7f\x1bd")
+        keys = [r["name"] for r in seen(self.app) if r["event"] == "key"]
+        self.assertEqual(keys, ["a", "b", "BackSpace", "c", "BackSpace", "Escape", "d"])
+        self.assertEqual(self.app.ask("text")["text"], "ad")
+
     def test_scroll_lines(self):
         x, y = self.app.point(100, 100)
         for direction, amount in (("up", 3), ("down", 2), ("left", 1), ("right", 4)):
@@ -185,7 +225,8 @@ class RefusalTest(unittest.TestCase):
     def quiet(self):
         """Nothing arrived at either window."""
         for app in (self.target, self.other):
-            delivered = [r for r in app.drain(settle=0.3) if r["event"] in ("button", "key", "scroll")]
+            delivered = [r for r in app.drain(settle=0.3) if r["event"] in ("button", "key", "scroll",
+                                                                          "shaped")]
             self.assertEqual(delivered, [], app.name)
 
     def test_another_app_in_front(self):
@@ -228,6 +269,40 @@ class RefusalTest(unittest.TestCase):
         self.assertEqual(status, 0)
         got = collect(self.target, lambda r: ("release", 1) in buttons(r))
         self.assertEqual(buttons(got), [("press", 1), ("release", 1)])
+
+    def test_input_shapes(self):
+        # A window of the other app lies over the target, but takes input only 30 px inside its
+        # edges; a second one names 30 px of shadow margins in _GTK_FRAME_EXTENTS.
+        self.activate(self.target)
+        x, y = self.target.point(250, 40)  # clear of the overlay of test_a_window_over_the_point
+        self.other.ask(f"shaped {x} {y} 200 120 30 0", "shaped_shown")
+        ex, ey = self.target.point(250, 220)
+        self.other.ask(f"shaped {ex} {ey} 200 120 0 30", "shaped_shown")
+        self.target.drain()
+        for px, py, owner in ((x + 10, y + 10, self.target), (x + 100, y + 60, self.other),
+                              (ex + 190, ey + 110, self.target), (ex + 100, ey + 60, self.other)):
+            status, reply, _ = act(self.desk, "window-at", px, py)
+            self.assertEqual((status, reply["pid"]), (0, owner.pid), (px, py))
+
+        # A press in the margin reaches the target, which is meant.
+        status, _, _ = act(self.desk, "click", x + 10, y + 10, pid=self.target.pid)
+        self.assertEqual(status, 0)
+        got = collect(self.target, lambda r: ("release", 1) in buttons(r))
+        self.assertEqual(buttons(got), [("press", 1), ("release", 1)])
+        self.assertEqual([r for r in self.other.drain(settle=0.3) if r["event"] == "shaped"], [])
+        status, reply, _ = act(self.desk, "click", x + 100, y + 60, pid=self.target.pid)
+        self.assertEqual((status, reply["error"]), (2, "That spot is on a window of zephrin-other, "
+                                                       "so nothing was sent. Take a screenshot and "
+                                                       "try again."))
+        self.quiet()
+
+        # For the other app as the target, the margin is the target's window: refused.
+        self.activate(self.other)
+        status, reply, _ = act(self.desk, "click", x + 10, y + 10, pid=self.other.pid)
+        self.assertEqual((status, reply["error"]), (2, "That spot is on a window of "
+                                                       "zephrin-target, so nothing was sent. Take a "
+                                                       "screenshot and try again."))
+        self.quiet()
 
     def test_the_hosts_own_window(self):
         # The target is in front; the point is on a window of act's parent process.

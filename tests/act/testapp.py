@@ -10,8 +10,13 @@ Commands on standard input, one per line:
     popup X Y W H     shows an override-redirect window there (a menu-like overlay)
     spawn JSON-ARGV   runs a command as this process's child and reports its output
     spare             how many key codes have no symbols
+    shaped X Y W H M E  shows an unframed window there whose input shape leaves out a margin of
+                      M px on every side (presses there go to the window below) and whose
+                      _GTK_FRAME_EXTENTS names margins of E px; reports its presses as "shaped"
+    sync              answers "sync" after every report of input received so far
     quit
 """
+import ctypes
 import json
 import os
 import subprocess
@@ -78,6 +83,43 @@ for signal, handler in (("button-press-event", on_button), ("button-release-even
     view.connect(signal, handler)
 
 
+class XRectangle(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort)]
+
+
+def input_shape(xid, x, y, w, h):
+    """Sets the window's input shape to one rectangle (Xlib through ctypes: no cairo here)."""
+    xlib, xext = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXext.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    dpy = ctypes.c_void_p(xlib.XOpenDisplay(None))
+    rect = XRectangle(x, y, w, h)
+    shape_input, shape_set = 2, 0
+    xext.XShapeCombineRectangles(dpy, ctypes.c_ulong(xid), shape_input, 0, 0, ctypes.byref(rect),
+                                 1, shape_set, 0)
+    xlib.XSync(dpy, 0)
+    xlib.XCloseDisplay(dpy)
+
+
+def show_shaped(x, y, w, h, margin, extents):
+    shaped = Gtk.Window(type=Gtk.WindowType.POPUP)
+    shaped.move(x, y)
+    shaped.set_default_size(w, h)
+    shaped.add(Gtk.Label(label="shaped"))
+    shaped.add_events(Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.BUTTON_RELEASE_MASK)
+    shaped.connect("button-press-event", lambda _w, e: say(event="shaped", x=round(e.x_root),
+                                                           y=round(e.y_root)))
+    shaped.show_all()
+    gw = shaped.get_window()
+    if extents:
+        gw.set_shadow_width(extents, extents, extents, extents)
+    if margin:
+        # After GTK's first allocation, which resets the input shape.
+        GLib.timeout_add(100, lambda: input_shape(gw.get_xid(), margin, margin, w - 2 * margin,
+                                                  h - 2 * margin) and False)
+    return shaped
+
+
 def selected():
     bounds = buf.get_selection_bounds()
     return buf.get_text(bounds[0], bounds[1], True) if bounds else ""
@@ -117,6 +159,12 @@ def command(line):
     elif word == "above":
         win.set_keep_above(rest == "on")
         GLib.timeout_add(200, lambda: say(event="above") and False)
+    elif word == "shaped":
+        x, y, w, h, margin, extents = (int(v) for v in rest.split())
+        popup = show_shaped(x, y, w, h, margin, extents)
+        GLib.timeout_add(200, lambda: say(event="shaped_shown") and False)
+    elif word == "sync":
+        say(event="sync")
     elif word == "quit":
         Gtk.main_quit()
 
