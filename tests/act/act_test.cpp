@@ -65,6 +65,7 @@ class Act : public ::testing::Test {
         sim::clearApps();
         sim::setInputTrusted(true);
         sim::failPostAt(0);
+        sim::delayDeliveryAt(0);
         sim::onPosted(nullptr);
         sim::addRunningApp({other, "Calendar", "org.example.Calendar"});
         sim::addRunningApp({host, "Zephrin", "org.example.Zephrin"});
@@ -179,6 +180,15 @@ TEST_F(Act, TypeAndKeyArguments) {
     EXPECT_EQ(act({"type", ""}, target).error(), "Nothing to type.");
     for (const char* bad : {"\xff", "ab\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"})
         EXPECT_EQ(act({"type", bad}, target).error(), "Text must be UTF-8.");
+    // Control characters that are no key are refused before anything is typed.
+    const std::string controls = "Text may hold no control characters but tab, line feed, "
+                                 "carriage return, backspace, delete and escape.";
+    for (const char* bad : {"a\x01", "\x1f", "b\u0085", "\u009f"}) {
+        Outcome r = act({"type", bad}, target);
+        EXPECT_EQ(r.error(), controls);
+        EXPECT_TRUE(r.posted.empty());
+    }
+    EXPECT_EQ(act({"type", "\t\n\r\b\x7f\x1b \u00a0\u2028"}, target).status, 0);
     EXPECT_EQ(act({"key"}, target).error(), "No keys.");
     EXPECT_EQ(act({"key", ""}, target).error(), "Unknown key.");
     EXPECT_EQ(act({"key", "cmd++"}, target).error(), "Unknown key.");
@@ -250,7 +260,8 @@ TEST_F(Act, TheFrontWindowMustBeTheTargets) {
     EXPECT_EQ(r.error(), refusal("The window in front is", "a window of Calendar"));
     EXPECT_TRUE(r.posted.empty());
 
-    // Windows that are not ordinary do not count: menus, slivers, transparent or unreadable ones.
+    // Windows that are not ordinary do not count: menus, slivers, transparent or unreadable
+    // ones.
     windows::Info unreadable = window(other, 0, 0, 50, 50);
     unreadable.bounds.reset();
     sim::setWindows(std::vector<windows::Info>{
@@ -341,6 +352,17 @@ TEST_F(Act, ThePointMustBeOnTheTargetsWindow) {
               refusal("That spot is on", "a window of Calendar"));
     EXPECT_EQ(act({"drag", "150", "150", "610", "610"}, target).error(),
               refusal("That spot is on", "a window of Dock"));
+    // Where a window takes no input it is seen through.
+    windows::Info shaped = window(other, 100, 100, 200, 200, 101);
+    shaped.input = std::vector<windows::Rect>{{130, 130, 140, 140}};
+    sim::setWindows(std::vector<windows::Info>{shaped, window(target, 100, 100, 400, 300)});
+    EXPECT_EQ(act({"click", "129", "150"}, target).status, 0);
+    EXPECT_EQ(act({"click", "130", "150"}, target).error(),
+              refusal("That spot is on", "a window of Calendar"));
+    EXPECT_EQ(act({"window-at", "110", "110"}).reply["pid"], target);
+    shaped.input = std::vector<windows::Rect>{};
+    sim::setWindows(std::vector<windows::Info>{shaped});
+    EXPECT_EQ(act({"window-at", "150", "150"}).reply["pid"], -1);
 }
 
 // ---- The event sequences ----
@@ -506,6 +528,19 @@ TEST_F(Act, ARefusedEventEndsTheActionAndKeepsWhatWentBefore) {
                    "down 150,150 left type 1 state 1", "pause 30", "finish"}));
     EXPECT_EQ(failing({"key", "a"}, 1), Log{});
     EXPECT_EQ(failing({"type", "ab"}, 3).size(), 4u);
+}
+
+TEST_F(Act, InputHeldBackBeyondTheBoundIsAnsweredAsLate) {
+    const std::string late = "The input was sent but had not arrived after 2 seconds, so it may "
+                             "still arrive late; take a screenshot before trying again.";
+    sim::delayDeliveryAt(3);
+    Outcome r = act({"double_click", "150", "150"}, target);
+    EXPECT_EQ(r.error(), late);
+    EXPECT_EQ(r.posted, (Log{"move 150,150 left type 5 state 1", "pause 30",
+                             "down 150,150 left type 1 state 1", "up 150,150 left type 2 state 1",
+                             "finish"}));
+    sim::delayDeliveryAt(2);
+    EXPECT_EQ(act({"key", "cmd+a"}, target).error(), late);
 }
 
 // ---- Application names in sentences ----
