@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """act against xdotool on one virtual desktop, in the same run, with a GTK window as the target.
 
-    bench/act/act_bench.py [click|type|all] [--runs N] [--act PATH]
+    bench/act/act_bench.py [click|type|all] [--runs N] [--act PATH] [--against PATH]
 
 click: wall time of `act click X Y --pid P` against `xdotool mousemove X Y click 1`, runs
        alternating, median of N (default 30). act's overhead is its time beyond its own 60 ms of
        pauses; it is compared with xdotool's whole time, and with xdotool's time without the
        100 ms it sleeps after a click (`click --delay 0 1`, also measured).
+       With --against, another build of act (say, an earlier commit's) runs in the same rounds,
+       and the ratio of the two medians is printed.
 type:  a 200-character mixed ASCII and Unicode text typed by `act type` and by `xdotool type`,
        alternating, median of N (default 5): milliseconds per character, and whether every
        character arrived as sent.
@@ -63,10 +65,12 @@ def timed(desk, argv):
     return (time.perf_counter() - t) * 1000, out
 
 
-def bench_click(desk, app, act, runs):
+def bench_click(desk, app, act, runs, against=None):
     x, y = app.point(200, 150)
     commands = {
         "act": [act, "click", str(x), str(y), "--pid", str(app.pid)],
+        **({"against": [against, "click", str(x), str(y), "--pid", str(app.pid)]}
+           if against else {}),
         "xdotool": ["xdotool", "mousemove", str(x), str(y), "click", "1"],
         # xdotool sleeps its click delay (100 ms by default) after the click; without it:
         "xdotool0": ["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"],
@@ -93,6 +97,10 @@ def bench_click(desk, app, act, runs):
           f"   difference {overhead - med['xdotool']:+.2f} ms")
     print(f"  ratio to xdotool without delay:  {overhead / med['xdotool0']:7.3f}"
           f"   difference {overhead - med['xdotool0']:+.2f} ms  (goal: at most +5 ms)")
+    if against:
+        print(f"  act --against {against}: {med['against']:7.2f} ms; ratio act / against "
+              f"{med['act'] / med['against']:.3f}, beyond the pauses "
+              f"{overhead / (med['against'] - CLICK_PAUSES_MS):.3f}")
 
 
 def bench_type(desk, app, act, runs):
@@ -128,12 +136,13 @@ def main():
     p.add_argument("what", nargs="?", default="all", choices=["click", "type", "all"])
     p.add_argument("--runs", type=int)
     p.add_argument("--act", default=os.path.join(ROOT, "build", "act", "act"))
+    p.add_argument("--against", help="another act binary to compare in the same rounds")
     args = p.parse_args()
     with VirtualDesktop() as desk:
         app = TestApp(desk, "zephrin-bench")
         try:
             if args.what in ("click", "all"):
-                bench_click(desk, app, args.act, args.runs or 30)
+                bench_click(desk, app, args.act, args.runs or 30, args.against)
             if args.what in ("type", "all"):
                 bench_type(desk, app, args.act, args.runs or 5)
         finally:
