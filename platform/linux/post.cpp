@@ -178,6 +178,7 @@ bool awaitDelivery = true; // off while undoing: letting go must not wait on a f
 
 template <class Reached> bool await(Reached reached) {
     if (!awaitDelivery) return true;
+    if (late) return false; // the device is frozen: letting go of what is held must not wait too
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deliveryBoundMs);
     int nap = 1;
     while (!reached()) {
@@ -374,8 +375,19 @@ bool bindFrom(Display* dpy, KeySym sym) {
     for (Borrowed& b : borrowed)
         if (std::find(wanted.begin(), wanted.end(), b.sym) == wanted.end()) free.push_back(&b);
     // Unbound codes first: rebinding a used one waits until the receiver has read its keys.
-    std::stable_partition(free.begin(), free.end(),
-                          [](const Borrowed* b) { return b->sym == NoSymbol; });
+    auto unbound = std::stable_partition(free.begin(), free.end(),
+                                         [](const Borrowed* b) { return b->sym == NoSymbol; });
+    // Among the unbound, the closest together: the change rewrites every code between them.
+    std::size_t n = std::min(missing.size(), static_cast<std::size_t>(unbound - free.begin()));
+    if (n > 0) {
+        std::sort(free.begin(), unbound,
+                  [](const Borrowed* x, const Borrowed* y) { return x->code < y->code; });
+        std::size_t best = 0;
+        for (std::size_t i = 0; i + n <= static_cast<std::size_t>(unbound - free.begin()); ++i)
+            if (free[i + n - 1]->code - free[i]->code < free[best + n - 1]->code - free[best]->code)
+                best = i;
+        std::rotate(free.begin(), free.begin() + static_cast<std::ptrdiff_t>(best), unbound);
+    }
     std::vector<Borrowed> changes;
     bool rebinds = false;
     for (std::size_t i = 0; i < missing.size() && i < free.size(); ++i) {

@@ -145,6 +145,26 @@ class InputTest(unittest.TestCase):
         text = self.app.ask("text")["text"]
         self.assertTrue(text.startswith("x") and text.endswith("\u65e5\u672c"), text)
 
+    def test_a_text_changes_the_key_mapping_twice_whatever_its_length(self):
+        # Each change makes every client reload its keymap: one to bind, one to unbind.
+        def changes(*words):
+            before = self.app.ask("keymaps")["count"]
+            self.act(*words)
+            deadline, count = time.monotonic() + 5, -1
+            while time.monotonic() < deadline:  # until the app has seen the last change
+                time.sleep(0.3)
+                now = self.app.ask("keymaps")["count"]
+                if now == count:
+                    break
+                count = now
+            return count - before
+
+        one = changes("type", "a")
+        self.assertGreater(one, 0)
+        # GDK counts a change as several notices, not always the same number of them: eight
+        # characters must cost less than two changes of one.
+        self.assertLess(changes("type", "h\u00e9llo \u2713 \u65e5\u672c"), 2 * one)
+
     def test_control_characters_that_are_keys(self):
         # Backspace and delete both delete backwards; escape is the Escape key.
         self.act("type", "ab\bc\x7f\x1bd")

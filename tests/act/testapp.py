@@ -14,6 +14,7 @@ Commands on standard input, one per line:
                       M px on every side (presses there go to the window below) and whose
                       _GTK_FRAME_EXTENTS names margins of E px; reports its presses as "shaped"
     sync              answers "sync" after every report of input received so far
+    keymaps           how many times the keymap has changed (GDK's keys-changed) since start
     quit
 """
 import ctypes
@@ -48,6 +49,15 @@ view.add_events(Gdk.EventMask.SCROLL_MASK)
 buf = view.get_buffer()
 win.add(view)
 popup = None
+keymap_changes = 0
+
+
+def on_keys_changed(_keymap):
+    global keymap_changes
+    keymap_changes += 1
+
+
+Gdk.Keymap.get_for_display(Gdk.Display.get_default()).connect("keys-changed", on_keys_changed)
 
 KINDS = {Gdk.EventType.BUTTON_PRESS: "press", Gdk.EventType._2BUTTON_PRESS: "double",
          Gdk.EventType._3BUTTON_PRESS: "triple", Gdk.EventType.BUTTON_RELEASE: "release"}
@@ -163,6 +173,8 @@ def command(line):
         x, y, w, h, margin, extents = (int(v) for v in rest.split())
         popup = show_shaped(x, y, w, h, margin, extents)
         GLib.timeout_add(200, lambda: say(event="shaped_shown") and False)
+    elif word == "keymaps":
+        say(event="keymaps", count=keymap_changes)
     elif word == "sync":
         say(event="sync")
     elif word == "quit":
