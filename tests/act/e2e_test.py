@@ -165,6 +165,21 @@ class InputTest(unittest.TestCase):
         # characters must cost less than two changes of one.
         self.assertLess(changes("type", "h\u00e9llo \u2713 \u65e5\u672c"), 2 * one)
 
+    def test_input_held_back_is_answered_as_late(self):
+        # A grab that never lets the pointer go: the move cannot arrive.
+        self.assertEqual(self.app.ask("freeze")["status"], 0)
+        try:
+            x, y = self.app.point(150, 50)
+            status, reply, _ = act(self.desk, "click", x, y, pid=self.app.pid)
+            self.assertEqual((status, reply["error"]),
+                             (2, "The input was sent but had not arrived after 2 seconds, so it "
+                                 "may still arrive late; take a screenshot before trying again."))
+        finally:
+            self.app.ask("thaw")
+        self.assertEqual(buttons(seen(self.app)), [])
+        self.act("click", x, y)  # the pointer works again
+        self.assertEqual(buttons(seen(self.app)), [("press", 1), ("release", 1)])
+
     def test_control_characters_that_are_keys(self):
         # Backspace and delete both delete backwards; escape is the Escape key.
         self.act("type", "ab\bc\x7f\x1bd")

@@ -14,6 +14,7 @@ Commands on standard input, one per line:
                       M px on every side (presses there go to the window below) and whose
                       _GTK_FRAME_EXTENTS names margins of E px; reports its presses as "shaped"
     sync              answers "sync" after every report of input received so far
+    freeze / thaw     grabs the pointer frozen (a synchronous grab never allowed on), lets it go
     keymaps           how many times the keymap has changed (GDK's keys-changed) since start
     quit
 """
@@ -111,6 +112,32 @@ def input_shape(xid, x, y, w, h):
     xlib.XCloseDisplay(dpy)
 
 
+frozen = None  # the connection that holds the pointer frozen
+
+
+def freeze():
+    global frozen
+    xlib = ctypes.CDLL("libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XDefaultRootWindow.restype = ctypes.c_ulong
+    dpy = ctypes.c_void_p(xlib.XOpenDisplay(None))
+    root = ctypes.c_ulong(xlib.XDefaultRootWindow(dpy))
+    grab_sync, grab_async, button_press_mask = 0, 1, 1 << 2
+    status = xlib.XGrabPointer(dpy, root, 0, button_press_mask, grab_sync, grab_async, 0, 0, 0)
+    xlib.XSync(dpy, 0)
+    frozen = (xlib, dpy)
+    return status
+
+
+def thaw():
+    global frozen
+    if frozen:
+        xlib, dpy = frozen
+        xlib.XUngrabPointer(dpy, 0)
+        xlib.XCloseDisplay(dpy)
+        frozen = None
+
+
 def show_shaped(x, y, w, h, margin, extents):
     shaped = Gtk.Window(type=Gtk.WindowType.POPUP)
     shaped.move(x, y)
@@ -173,6 +200,11 @@ def command(line):
         x, y, w, h, margin, extents = (int(v) for v in rest.split())
         popup = show_shaped(x, y, w, h, margin, extents)
         GLib.timeout_add(200, lambda: say(event="shaped_shown") and False)
+    elif word == "freeze":
+        say(event="freeze", status=freeze())
+    elif word == "thaw":
+        thaw()
+        say(event="thaw")
     elif word == "keymaps":
         say(event="keymaps", count=keymap_changes)
     elif word == "sync":
