@@ -1,23 +1,202 @@
+// Listening through XInput2 raw events on the root window, on a connection and a thread of the
+// tap's own. Raw events carry no modifier state: it is tracked from the modifier keys' own raw
+// presses and releases, seeded from the server's state and set right again from it whenever
+// input rests. Injected (XTest) input arrives the same way.
 #include "platform/input.h"
-#include "platform/permissions.h"
+#include "platform/linux/keycodes.h"
+#include "platform/linux/xdisplay.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/scrnsaver.h>
+#include <X11/keysym.h>
+#include <atomic>
+#include <map>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 
 namespace input {
 
 struct Tap {
     bool withKeys = false;
-    bool enabled = true;
+    std::atomic<bool> enabled{false};
     std::function<void(const Event&)> callback;
+    Display* dpy = nullptr;
+    int xiOpcode = 0;
+    int wakeFd = -1;
+    std::thread thread;
+
+    ~Tap() {
+        if (thread.joinable()) {
+            std::uint64_t one = 1;
+            (void)!::write(wakeFd, &one, sizeof one);
+            thread.join();
+        }
+        if (wakeFd >= 0) ::close(wakeFd);
+        if (dpy) XCloseDisplay(dpy);
+    }
 };
 
-struct Monitor {
-    std::function<void(const Event&)> handler;
+struct Monitor {};
+
+namespace {
+
+std::uint64_t maskOfState(unsigned int state) {
+    std::uint64_t flags = 0;
+    if (state & ShiftMask) flags |= maskShift;
+    if (state & ControlMask) flags |= maskControl;
+    if (state & Mod1Mask) flags |= maskAlternate;
+    if (state & Mod4Mask) flags |= maskCommand;
+    return flags;
+}
+
+std::uint64_t maskOfSym(KeySym sym) {
+    switch (sym) {
+    case XK_Shift_L:
+    case XK_Shift_R:
+        return maskShift;
+    case XK_Control_L:
+    case XK_Control_R:
+        return maskControl;
+    case XK_Alt_L:
+    case XK_Alt_R:
+    case XK_Meta_L:
+    case XK_Meta_R:
+        return maskAlternate;
+    case XK_Super_L:
+    case XK_Super_R:
+    case XK_Hyper_L:
+    case XK_Hyper_R:
+        return maskCommand;
+    default:
+        return 0;
+    }
+}
+
+struct Pointer {
+    int x = 0, y = 0;
+    unsigned int state = 0;
 };
+
+Pointer queryPointer(Display* dpy) {
+    Window root = DefaultRootWindow(dpy), r, c;
+    int rx = 0, ry = 0, wx, wy;
+    unsigned int state = 0;
+    XQueryPointer(dpy, root, &r, &c, &rx, &ry, &wx, &wy, &state);
+    return {rx, ry, state};
+}
+
+void listen(Tap* tap) {
+    Display* dpy = tap->dpy;
+    std::map<int, std::uint64_t> held; // modifier keys down, by key code
+    std::uint64_t seeded = maskOfState(queryPointer(dpy).state);
+    auto flags = [&] {
+        std::uint64_t f = seeded;
+        for (auto& [code, mask] : held)
+            f |= mask;
+        return f;
+    };
+    auto resync = [&] {
+        std::uint64_t server = maskOfState(queryPointer(dpy).state);
+        for (auto it = held.begin(); it != held.end();)
+            it = (server & it->second) ? std::next(it) : held.erase(it);
+        std::uint64_t tracked = 0;
+        for (auto& [code, mask] : held)
+            tracked |= mask;
+        seeded = server & ~tracked;
+    };
+    auto deliver = [&](Event e) {
+        if (tap->enabled.load() && tap->callback) tap->callback(e);
+    };
+
+    pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {tap->wakeFd, POLLIN, 0}};
+    for (;;) {
+        if (XPending(dpy) == 0) {
+            int n = ::poll(fds, 2, 1000);
+            if (n < 0) continue;
+            if (fds[1].revents) return;
+            if (n == 0) {
+                resync(); // a release may have been missed while nothing moved
+                continue;
+            }
+            if (fds[0].revents & (POLLHUP | POLLERR)) return;
+        }
+        XEvent ev;
+        XNextEvent(dpy, &ev);
+        if (!xlinux::display()) return;
+        XGenericEventCookie* cookie = &ev.xcookie;
+        if (cookie->type != GenericEvent || cookie->extension != tap->xiOpcode ||
+            !XGetEventData(dpy, cookie))
+            continue;
+        auto* raw = static_cast<XIRawEvent*>(cookie->data);
+        int detail = raw->detail;
+        int type = cookie->evtype;
+        XFreeEventData(dpy, cookie);
+
+        if (type == XI_RawKeyPress || type == XI_RawKeyRelease) {
+            KeySym sym = XkbKeycodeToKeysym(dpy, static_cast<KeyCode>(detail), 0, 0);
+            if (std::uint64_t mask = maskOfSym(sym)) {
+                if (type == XI_RawKeyPress) {
+                    held[detail] = mask;
+                } else {
+                    held.erase(detail);
+                    seeded &= ~mask;
+                }
+                continue;
+            }
+            if (type == XI_RawKeyRelease) continue;
+            int code = keycodes::virtualCodeOf(detail, sym);
+            // Keys without a place still count; they get a code no table names.
+            deliver({.type = keyDown, .flags = flags(), .keyCode = code >= 0 ? code : 0xFFFF});
+        } else if (type == XI_RawButtonPress) {
+            Pointer p = queryPointer(dpy);
+            Event e{.x = double(p.x), .y = double(p.y), .flags = flags()};
+            if (detail == 1)
+                e.type = leftMouseDown;
+            else if (detail == 3)
+                e.type = rightMouseDown;
+            else if (detail >= 4 && detail <= 7) // wheel, also emulated from smooth scrolling
+                e.type = scrollWheel;
+            else
+                continue;
+            deliver(e);
+        }
+    }
+}
+
+} // namespace
 
 TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
-    if (!permissions::listenAccess()) return nullptr;
+    if (!xlinux::display()) return nullptr; // also readies Xlib for threads
     auto tap = std::make_shared<Tap>();
     tap->withKeys = withKeys;
     tap->callback = std::move(callback);
+    tap->dpy = XOpenDisplay(nullptr);
+    if (!tap->dpy) return nullptr;
+    // Losing the display ends the listener, not the program.
+    XSetIOErrorExitHandler(
+        tap->dpy, [](Display*, void*) {}, nullptr);
+    int event, error;
+    if (!XQueryExtension(tap->dpy, "XInputExtension", &tap->xiOpcode, &event, &error))
+        return nullptr;
+    int major = 2, minor = 2;
+    if (XIQueryVersion(tap->dpy, &major, &minor) != Success) return nullptr;
+
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawButtonPress);
+    if (withKeys) {
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+    }
+    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(tap->dpy, DefaultRootWindow(tap->dpy), &mask, 1);
+    XSync(tap->dpy, False);
+
+    tap->wakeFd = ::eventfd(0, EFD_CLOEXEC);
+    if (tap->wakeFd < 0) return nullptr;
+    tap->thread = std::thread(listen, tap.get());
     return tap;
 }
 
@@ -29,14 +208,41 @@ void disableTap(const TapRef& tap) {
     if (tap) tap->enabled = false;
 }
 
-MonitorRef addMouseMonitor(std::function<void(const Event&)> handler) {
-    auto m = std::make_shared<Monitor>();
-    m->handler = std::move(handler);
-    return m;
+// Every X server this runs on has XInput2; without it there is no mouse monitor either.
+MonitorRef addMouseMonitor(std::function<void(const Event&)>) {
+    return nullptr;
 }
 
-void removeMonitor(const MonitorRef& monitor) {
-    if (monitor) monitor->handler = nullptr;
+void removeMonitor(const MonitorRef&) {}
+
+const char* commandKeyName() {
+    return "ctrl";
+}
+
+double secondsSinceLastInput() {
+    Display* dpy = xlinux::display();
+    int event, error;
+    if (!dpy || !XScreenSaverQueryExtension(dpy, &event, &error)) return 0;
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    if (!info) return 0;
+    double seconds = 0;
+    if (XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info)) seconds = info->idle / 1000.0;
+    XFree(info);
+    return seconds;
+}
+
+Point pointerLocation() {
+    Display* dpy = xlinux::display();
+    if (!dpy) return {};
+    Pointer p = queryPointer(dpy);
+    return {double(p.x), double(DisplayHeight(dpy, DefaultScreen(dpy)) - p.y)};
+}
+
+std::optional<Rect> mainScreenFrame() {
+    Display* dpy = xlinux::display();
+    if (!dpy) return std::nullopt;
+    int s = DefaultScreen(dpy);
+    return Rect{0, 0, double(DisplayWidth(dpy, s)), double(DisplayHeight(dpy, s))};
 }
 
 } // namespace input
