@@ -5,9 +5,12 @@
 #include "platform/input.h"
 #include "platform/linux/keycodes.h"
 #include "platform/linux/xdisplay.h"
+#include "platform/loop.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xproto.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/record.h>
 #include <X11/extensions/scrnsaver.h>
 #include <X11/keysym.h>
 #include <atomic>
@@ -39,7 +42,28 @@ struct Tap {
     }
 };
 
-struct Monitor {};
+// The fallback without XInput2: RECORD's copy of the server's button presses, read on a thread
+// of its own (enabling a context blocks) and handed to the main loop.
+struct Monitor {
+    std::function<void(const Event&)> handler;
+    std::shared_ptr<std::atomic<bool>> live = std::make_shared<std::atomic<bool>>(true);
+    Display* control = nullptr;
+    Display* data = nullptr;
+    XRecordContext context = 0;
+    std::thread thread;
+
+    ~Monitor() {
+        live->store(false);
+        if (thread.joinable()) {
+            XRecordDisableContext(control, context);
+            XFlush(control);
+            thread.join();
+        }
+        if (context) XRecordFreeContext(control, context);
+        if (data) XCloseDisplay(data);
+        if (control) XCloseDisplay(control);
+    }
+};
 
 namespace {
 
@@ -208,12 +232,61 @@ void disableTap(const TapRef& tap) {
     if (tap) tap->enabled = false;
 }
 
-// Every X server this runs on has XInput2; without it there is no mouse monitor either.
-MonitorRef addMouseMonitor(std::function<void(const Event&)>) {
-    return nullptr;
+MonitorRef addMouseMonitor(std::function<void(const Event&)> handler) {
+    if (!xlinux::display()) return nullptr;
+    auto m = std::make_shared<Monitor>();
+    m->handler = std::move(handler);
+    m->control = XOpenDisplay(nullptr);
+    m->data = XOpenDisplay(nullptr);
+    int major, minor;
+    if (!m->control || !m->data || !XRecordQueryVersion(m->control, &major, &minor)) return nullptr;
+    for (Display* d : {m->control, m->data})
+        XSetIOErrorExitHandler(
+            d, [](Display*, void*) {}, nullptr);
+    XRecordRange* range = XRecordAllocRange();
+    if (!range) return nullptr;
+    range->device_events.first = ButtonPress;
+    range->device_events.last = ButtonPress;
+    XRecordClientSpec clients = XRecordAllClients;
+    m->context = XRecordCreateContext(m->control, 0, &clients, 1, &range, 1);
+    XFree(range);
+    if (!m->context) return nullptr;
+    XSync(m->control, False);
+    // The handler's own copy and the liveness flag travel with the thread; the monitor may be
+    // gone by the time a handed-over press runs on the main loop.
+    struct Carry {
+        std::function<void(const Event&)> handler;
+        std::shared_ptr<std::atomic<bool>> live;
+    };
+    auto* carry = new Carry{m->handler, m->live};
+    m->thread = std::thread([data = m->data, context = m->context, carry] {
+        XRecordEnableContext(
+            data, context,
+            [](XPointer closure, XRecordInterceptData* d) {
+                auto* c = reinterpret_cast<Carry*>(closure);
+                if (d->category == XRecordFromServer && d->data) {
+                    auto* ev = reinterpret_cast<xEvent*>(d->data);
+                    int button = ev->u.u.detail;
+                    uint32_t type = button == 1                    ? leftMouseDown
+                                    : button == 3                  ? rightMouseDown
+                                    : (button >= 4 && button <= 7) ? scrollWheel
+                                                                   : 0;
+                    if (type && (ev->u.u.type & 0x7f) == ButtonPress)
+                        loop::onMain([handler = c->handler, live = c->live, type] {
+                            if (live->load()) handler(Event{.type = type});
+                        });
+                }
+                XRecordFreeData(d);
+            },
+            reinterpret_cast<XPointer>(carry));
+        delete carry;
+    });
+    return m;
 }
 
-void removeMonitor(const MonitorRef&) {}
+void removeMonitor(const MonitorRef& monitor) {
+    if (monitor) monitor->live->store(false);
+}
 
 const char* commandKeyName() {
     return "ctrl";
