@@ -99,6 +99,12 @@ std::uint64_t maskOfSym(KeySym sym) {
     }
 }
 
+// Keys the host sees only as a change of flags, never as a key press.
+bool lockOrShift(KeySym sym) {
+    return sym == XK_Caps_Lock || sym == XK_Shift_Lock || sym == XK_Num_Lock ||
+           sym == XK_ISO_Level3_Shift || sym == XK_ISO_Level5_Shift || sym == XK_Mode_switch;
+}
+
 struct Pointer {
     int x = 0, y = 0;
     unsigned int state = 0;
@@ -170,7 +176,7 @@ void listen(Tap* tap) {
                 }
                 continue;
             }
-            if (type == XI_RawKeyRelease) continue;
+            if (type == XI_RawKeyRelease || lockOrShift(sym)) continue;
             int code = keycodes::virtualCodeOf(detail, sym);
             // Keys without a place still count; they get a code no table names.
             deliver({.type = keyDown, .flags = flags(), .keyCode = code >= 0 ? code : 0xFFFF});
