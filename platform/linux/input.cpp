@@ -13,7 +13,9 @@
 #include <X11/extensions/record.h>
 #include <X11/extensions/scrnsaver.h>
 #include <X11/keysym.h>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -141,12 +143,47 @@ void listen(Tap* tap) {
         if (tap->enabled.load() && tap->callback) tap->callback(e);
     };
 
+    // Raw events come from the device, which knows nothing of auto-repeat: a held key repeats
+    // here as the server repeats it for applications, by its own delay, rate and key settings.
+    using Clock = std::chrono::steady_clock;
+    unsigned int delay = 660, interval = 40;
+    XkbGetAutoRepeatRate(dpy, XkbUseCoreKbd, &delay, &interval);
+    XKeyboardState keyboard{};
+    XGetKeyboardControl(dpy, &keyboard);
+    auto repeats = [&](int xCode) {
+        return keyboard.global_auto_repeat == AutoRepeatModeOn &&
+               (keyboard.auto_repeats[xCode / 8] >> (xCode % 8) & 1);
+    };
+    auto stillDown = [&](int xCode) {
+        char keys[32];
+        XQueryKeymap(dpy, keys);
+        return (keys[xCode / 8] >> (xCode % 8) & 1) != 0;
+    };
+    int repeatXCode = 0; // 0: nothing repeats
+    Event repeatEvent;
+    Clock::time_point nextRepeat;
+
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {tap->wakeFd, POLLIN, 0}};
     for (;;) {
         if (XPending(dpy) == 0) {
-            int n = ::poll(fds, 2, 1000);
+            int wait = 1000;
+            if (repeatXCode)
+                wait = int(std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 nextRepeat - Clock::now())
+                                                 .count()));
+            int n = ::poll(fds, 2, wait);
             if (n < 0) continue;
             if (fds[1].revents) return;
+            if (n == 0 && repeatXCode) {
+                if (stillDown(repeatXCode)) {
+                    repeatEvent.flags = flags();
+                    deliver(repeatEvent);
+                    nextRepeat += std::chrono::milliseconds(interval);
+                } else {
+                    repeatXCode = 0;
+                }
+                continue;
+            }
             if (n == 0) {
                 resync(); // a release may have been missed while nothing moved
                 continue;
@@ -176,10 +213,18 @@ void listen(Tap* tap) {
                 }
                 continue;
             }
-            if (type == XI_RawKeyRelease || lockOrShift(sym)) continue;
+            if (type == XI_RawKeyRelease) {
+                if (detail == repeatXCode) repeatXCode = 0;
+                continue;
+            }
+            if (lockOrShift(sym)) continue;
             int code = keycodes::virtualCodeOf(detail, sym);
             // Keys without a place still count; they get a code no table names.
-            deliver({.type = keyDown, .flags = flags(), .keyCode = code >= 0 ? code : 0xFFFF});
+            Event e{.type = keyDown, .flags = flags(), .keyCode = code >= 0 ? code : 0xFFFF};
+            deliver(e);
+            repeatXCode = repeats(detail) ? detail : 0;
+            repeatEvent = e;
+            nextRepeat = Clock::now() + std::chrono::milliseconds(delay);
         } else if (type == XI_RawButtonPress) {
             Pointer p = queryPointer(dpy);
             Event e{.x = double(p.x), .y = double(p.y), .flags = flags()};

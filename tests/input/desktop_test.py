@@ -139,6 +139,13 @@ class Session(unittest.TestCase):
             seen = self.wait_for("key_shortcut")
             self.assertEqual([e["kind"] for e in seen], ["key_shortcut"], combo)
             self.assertEqual(seen[0]["keys"], name)
+        # A held key repeats as the server repeats it for applications.
+        self.xdotool("keydown", "ctrl+z")
+        time.sleep(1.2)
+        self.xdotool("keyup", "ctrl+z")
+        repeats = [e for e in self.drain(0.5) if e["kind"] == "key_shortcut"]
+        self.assertGreater(len(repeats), 1)
+        self.assertEqual({e["keys"] for e in repeats}, {"ctrl+z"})
         self.xdotool("key", "ctrl+v")
         self.assertEqual(self.wait_for("key_shortcut")[0]["keys"], "ctrl+v")
         paste = self.wait_for("paste")
