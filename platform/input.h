@@ -46,6 +46,10 @@ using MonitorRef = std::shared_ptr<Monitor>;
 MonitorRef addMouseMonitor(std::function<void(const Event&)> handler);
 void removeMonitor(const MonitorRef& monitor);
 
+// The name of the modifier that is the platform's command key for copy, cut and paste: "cmd" on
+// the host's platform, "ctrl" where Control plays that part (Linux).
+const char* commandKeyName();
+
 // True while some application has secure keyboard entry on (a password being typed).
 bool secureInputEnabled();
 

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -25,6 +26,21 @@ void setTapPossible(bool possible);
 bool tapLive();
 bool tapHasKeys();
 bool monitorLive();
-void sendInput(const input::Event& e);
+void sendInput(const input::Event& e); // also counts as the person's latest input
+
+// The person's presence: until the first input they count as present (0 idle seconds).
+void touchInput(); // input the tap doesn't see (a pointer move)
+void setSecureInput(bool on);
+void setPointer(double x, double y); // bottom-left based, as the window system gives it
+void setMainScreen(std::optional<input::Rect> frame);
+
+// A copy: the pasteboard's change count grows, with these types and text.
+void copyToPasteboard(std::vector<std::string> types, std::optional<std::string> text);
+
+// System notices.
+void fireSleep();
+void fireWake();
+void fireLock();
+void fireUnlock();
 
 } // namespace sim

@@ -1,6 +1,7 @@
 #include "platform/input.h"
 #include "platform/permissions.h"
 #include "platform/sim/desktop.h"
+#include "platform/sim/sim.h"
 
 namespace input {
 
@@ -20,6 +21,10 @@ namespace {
 bool tapsPossible = true;
 std::weak_ptr<input::Tap> lastTap;
 std::weak_ptr<input::Monitor> lastMonitor;
+bool secureInput = false;
+std::optional<double> lastInputAt; // unset: the person counts as present
+input::Point pointer;
+std::optional<input::Rect> mainScreen = input::Rect{0, 0, 1440, 900};
 } // namespace
 
 namespace sim {
@@ -39,10 +44,25 @@ bool monitorLive() {
     return m && m->handler;
 }
 void sendInput(const input::Event& e) {
-    if (auto t = lastTap.lock(); t && t->enabled && t->callback)
-        t->callback(e);
-    else if (auto m = lastMonitor.lock(); m && m->handler)
+    lastInputAt = clock();
+    if (auto t = lastTap.lock(); t && t->enabled && t->callback) {
+        // Key events reach only a tap made with keys.
+        if (e.type != input::keyDown || t->withKeys) t->callback(e);
+    } else if (auto m = lastMonitor.lock(); m && m->handler && e.type != input::keyDown) {
         m->handler(e);
+    }
+}
+void touchInput() {
+    lastInputAt = clock();
+}
+void setSecureInput(bool on) {
+    secureInput = on;
+}
+void setPointer(double x, double y) {
+    pointer = {x, y};
+}
+void setMainScreen(std::optional<input::Rect> frame) {
+    mainScreen = frame;
 }
 } // namespace sim
 
@@ -74,6 +94,26 @@ MonitorRef addMouseMonitor(std::function<void(const Event&)> handler) {
 
 void removeMonitor(const MonitorRef& monitor) {
     if (monitor) monitor->handler = nullptr;
+}
+
+const char* commandKeyName() {
+    return "cmd";
+}
+
+bool secureInputEnabled() {
+    return secureInput;
+}
+
+double secondsSinceLastInput() {
+    return lastInputAt ? sim::clock() - *lastInputAt : 0;
+}
+
+Point pointerLocation() {
+    return pointer;
+}
+
+std::optional<Rect> mainScreenFrame() {
+    return mainScreen;
 }
 
 } // namespace input

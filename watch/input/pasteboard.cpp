@@ -1,9 +1,57 @@
 #include "watch/input/pasteboard.h"
+#include "platform/loop.h"
+#include "platform/pasteboard.h"
+#include "watch/accessibility/observe.h"
+#include "watch/core/emit.h"
 #include "watch/core/state.h"
+#include "watch/frames/capture.h"
+#include "watch/input/describe.h"
 
-// The clipboard source arrives with the pasteboard work; the timer already keeps its place.
-void rememberPasteboardCount() {}
+#include <algorithm>
+#include <variant>
+
+long pasteboardCount = 0;
+
+void rememberPasteboardCount() {
+    pasteboardCount = pasteboard::changeCount();
+}
+
+json focusedDescription(const ax::ElementRef& app) {
+    if (!app) return json::object();
+    auto value = ax::copyAttribute(app, "AXFocusedUIElement");
+    if (!value) return json::object();
+    auto* element = std::get_if<ax::ElementRef>(&*value);
+    if (!element || !*element) return json::object();
+    return describe(*element);
+}
 
 void checkPasteboard() {
+    long count = pasteboard::changeCount();
+    if (count == pasteboardCount) return;
+    // Absorbed whatever the state: a copy made while paused is never reported later.
+    pasteboardCount = count;
     if (paused.load()) return;
+    if (currentPrivate) {
+        emit({{"kind", "copy"}, {"private", true}});
+        return;
+    }
+    auto types = pasteboard::types();
+    auto marked = [&](const char* type) {
+        return std::find(types.begin(), types.end(), type) != types.end();
+    };
+    if (marked("org.nspasteboard.ConcealedType") || marked("org.nspasteboard.TransientType")) {
+        emitWith("copy", {{"concealed", true}});
+        return;
+    }
+    std::string text = clip(pasteboard::plainText(), 20000);
+    ax::ElementRef app = observedApp;
+    loop::async(axQueue, [app, text = std::move(text)]() mutable {
+        json element = focusedDescription(app);
+        loop::onMain([element = std::move(element), text = std::move(text)] {
+            if (paused.load() || currentPrivate) return;
+            int hasText = text.empty() ? 0 : 1;
+            emitWith("copy", {{"text", text}, {"element", element}, {"has_text", hasText}});
+            frameSoon("copy", 0.2);
+        });
+    });
 }
