@@ -54,11 +54,7 @@ void captured(capture::Result result, std::string why, std::string frameKey, uin
 } // namespace
 
 void framesChanged() {
-    static bool held = false;
-    bool wanted = !paused.load() && framesOn.load() && !framesDir.empty();
-    if (wanted == held) return;
-    held = wanted;
-    capture::hold(wanted);
+    capture::hold(!paused.load() && framesOn.load() && !framesDir.empty());
 }
 
 void frameSoon(const std::string& why, double delay) {
