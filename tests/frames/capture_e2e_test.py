@@ -3,6 +3,7 @@ import json
 import os
 import queue
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -58,6 +59,7 @@ class Window:
 
     def close(self):
         if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGCONT)
             self.proc.stdin.write("close\n")
             self.proc.stdin.flush()
         self.proc.wait(timeout=10)
@@ -94,6 +96,8 @@ class CaptureOnDesktop(unittest.TestCase):
 
     def test_pictures_of_covered_and_closed_windows_and_frames_off(self):
         red = self.open("Red", "d02020", 100, 100, 420, 300)
+        # Stopped, red cannot paint again once covered: what shows is what the server kept.
+        red.proc.send_signal(signal.SIGSTOP)
         blue = self.open("Blue", "2040d0", 100, 100, 420, 300)
         entries = self.tool.ask("list", "list")[-1]["windows"]
         order = [e["pid"] for e in entries if e["pid"] in (red.pid, blue.pid)]

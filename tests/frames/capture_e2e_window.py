@@ -14,7 +14,8 @@ win = Gtk.Window(title=title)
 win.set_default_size(w, h)
 win.move(x, y)
 css = Gtk.CssProvider()
-css.load_from_data(f"window {{ background-color: #{rgb}; background-image: none; }}".encode())
+# Painted by the application, not the X background the server fills in on its own.
+css.load_from_data(f"window {{ background: linear-gradient(#{rgb}, #{rgb}), black; }}".encode())
 win.get_style_context().add_provider(css, Gtk.STYLE_PROVIDER_PRIORITY_USER)
 win.connect("destroy", Gtk.main_quit)
 
