@@ -11,3 +11,8 @@ void frameSoon(const std::string& why, double delay);
 
 // Takes a frame of the observed window now, if every precondition holds. Main thread.
 void captureFrame(const std::string& why);
+
+// Holds the capture backend's window pictures while frames may be wanted (recording, frames on,
+// a frames directory) and lets go otherwise. Call after any of those changes; requests and
+// captures call it too. Main thread.
+void framesChanged();
