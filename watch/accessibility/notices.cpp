@@ -3,7 +3,6 @@
 #include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
-#include "watch/frames/capture.h"
 #include "watch/input/describe.h"
 
 loop::TimerRef valueTimer;
@@ -87,7 +86,7 @@ void readValue(const ax::ElementRef& element) {
             }
             emitWith("value", {{"element", description}, {"value", value}});
             lastContentChangeAt = loop::now();
-            frameSoon("value", 0.3);
+            askFrame("value", 0.3);
         });
     });
 }

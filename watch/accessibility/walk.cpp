@@ -5,7 +5,6 @@
 #include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
-#include "watch/frames/capture.h"
 #include "watch/frames/keep.h"
 #include "watch/input/describe.h"
 
@@ -82,9 +81,9 @@ void textResult(const std::string& key, const std::string& hash, const std::stri
                       {"readable", text.empty() ? 0 : 1},
                       {"partial", partial}});
     if (text.empty())
-        frameSoon("no_text", 0.7);
+        askFrame("no_text", 0.7);
     else if (now - lastFrameAt > 60)
-        frameSoon("quiet", 0.7);
+        askFrame("quiet", 0.7);
 }
 
 } // namespace

@@ -14,6 +14,7 @@ loop::TimerRef windowTimer;
 loop::TimerRef walkTimer;
 RecentMap<std::string> lastTextHash(rememberedWindows);
 RecentMap<double> lastWalkAt(rememberedWindows);
+std::function<void(const std::string&, double)> frameAsked;
 
 namespace {
 
@@ -90,11 +91,11 @@ void decide(WindowRead read) {
     currentUrl = read.page;
     if (wasPrivate || !sameTitle) {
         emitWith("window", {{"why", read.why}});
-        frameSoon("window", 0.7);
+        askFrame("window", 0.7);
     }
     if (!samePage && !read.page.empty()) {
         emitWith("page");
-        frameSoon("page", 1.0);
+        askFrame("page", 1.0);
     }
 
     std::string key = std::to_string(observedPid) + ":" + read.title + ":" + read.page;
@@ -115,6 +116,11 @@ void decide(WindowRead read) {
 }
 
 } // namespace
+
+void askFrame(const std::string& why, double delay) {
+    if (frameAsked) frameAsked(why, delay);
+    frameSoon(why, delay);
+}
 
 void resetWindowMemory() {
     lastTextHash.clear();

@@ -4,6 +4,7 @@
 #include "platform/loop.h"
 #include "watch/accessibility/recent.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,11 @@ std::string pageText(const std::string& address);
 
 // The first web area within 12 levels and the shared node budget, depth first. axQueue.
 ax::ElementRef findRole(const ax::ElementRef& element, int depth, int& budget);
+
+// Asks frame capture for a frame; every request of this subsystem goes through here.
+void askFrame(const std::string& why, double delay);
+// Sees each request askFrame passes on (a seam for tests); nullptr by default.
+extern std::function<void(const std::string& why, double delay)> frameAsked;
 
 // Reads the front window 0.3 s after the last request; the last request's reason wins. Main thread.
 void readWindow(const std::string& why);
