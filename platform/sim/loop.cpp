@@ -202,7 +202,11 @@ void advance(double seconds) {
         job();
         drain();
     }
-    virtualNow = target;
+    if (virtualNow < target) virtualNow = target;
+}
+
+void elapse(double seconds) {
+    if (seconds > 0) virtualNow += seconds;
 }
 
 double clock() {

@@ -23,6 +23,10 @@ void drain();
 void advance(double seconds);
 
 double clock();
+
+// Moves the virtual clock without running anything: the time a blocking request takes inside a
+// job. Timers that fall due meanwhile fire at the next advance, late, as they would.
+void elapse(double seconds);
 std::size_t pendingTimers();
 
 // Delivers bytes to the standard-input handler, as the reader thread would; "" is end of input.

@@ -1,11 +1,17 @@
 #include "platform/workspace.h"
+#include "platform/loop.h"
+#include "platform/notices.h"
+#include "platform/sim/ax_desktop.h"
 #include "platform/sim/desktop.h"
 
 #include <map>
+#include <set>
 
 namespace {
 std::optional<workspace::App> front;
 std::map<int, workspace::App> running;
+std::set<int> electron;
+std::function<void(const std::optional<workspace::App>&)> activationHandler;
 } // namespace
 
 namespace sim {
@@ -19,6 +25,17 @@ void addRunningApp(const workspace::App& app) {
 void clearApps() {
     front.reset();
     running.clear();
+    electron.clear();
+}
+void activate(std::optional<workspace::App> app) {
+    setFrontApp(app);
+    if (activationHandler) loop::onMain([app, handler = activationHandler] { handler(app); });
+}
+void setElectronApp(int pid, bool on) {
+    if (on)
+        electron.insert(pid);
+    else
+        electron.erase(pid);
 }
 } // namespace sim
 
@@ -31,7 +48,13 @@ std::optional<App> runningApplication(int pid) {
     if (it == running.end()) return std::nullopt;
     return it->second;
 }
-bool electronApp(const App&) {
-    return false;
+bool electronApp(const App& app) {
+    return electron.count(app.pid) > 0;
 }
 } // namespace workspace
+
+namespace notices {
+void onActivate(std::function<void(const std::optional<workspace::App>&)> handler) {
+    activationHandler = std::move(handler);
+}
+} // namespace notices

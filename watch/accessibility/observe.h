@@ -1,6 +1,5 @@
 #pragma once
 // Following the front application.
-#include "common/jsonline.h"
 #include "platform/ax.h"
 #include "platform/workspace.h"
 
@@ -21,7 +20,10 @@ extern ax::ElementRef observedApp;
 extern int observedPid;
 
 // Attributes switched on in applications, by process id: [attribute name, previous value].
-extern std::map<int, std::pair<std::string, json>> restoreAttrs;
+extern std::map<int, std::pair<std::string, ax::Value>> restoreAttrs;
+
+// Registers the front-application handler; once, at start-up.
+void watchActivations();
 
 // Drops the observer and the observed application.
 void tearDownObservation();

@@ -87,6 +87,7 @@ int startWatch(int argc, char** argv) {
     rememberPasteboardCount();
     installReader();
     startNotices();
+    watchActivations();
     loop::repeating(0.5, [] { checkPasteboard(); });
     loop::repeating(5.0, [] { checkIdle(); });
 

@@ -1,0 +1,138 @@
+#include "watch/accessibility/walk.h"
+#include "common/utf16.h"
+#include "watch/accessibility/notices.h"
+#include "watch/accessibility/observe.h"
+#include "watch/accessibility/window.h"
+#include "watch/core/emit.h"
+#include "watch/core/state.h"
+#include "watch/frames/keep.h"
+#include "watch/input/describe.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int maxDepth = 40;
+constexpr std::uint64_t maxElements = 6000;
+constexpr std::size_t maxText = 400000;
+constexpr double walkSeconds = 0.3;
+
+bool isOneOf(const std::string& role, std::initializer_list<const char*> roles) {
+    for (const char* r : roles)
+        if (role == r) return true;
+    return false;
+}
+
+bool outOfTime(const WalkBudget& budget) {
+    return loop::now() > budget.deadline;
+}
+
+// The label, or the element's value when it has none (headings and columns).
+std::string labelOrValue(const ax::ElementRef& element, const std::string& label) {
+    return label.empty() ? str(element, "AXValue").value_or("") : label;
+}
+
+void addOutline(const ax::ElementRef& element, const std::string& role, const std::string& label,
+                Outline& outline) {
+    if (role == "AXHeading") {
+        std::string source = labelOrValue(element, label);
+        if (!source.empty()) outline.headings.push_back(clip(source, 160));
+    } else if (isOneOf(role, {"AXButton", "AXLink"})) {
+        if (!label.empty() && outline.buttons.size() < 80)
+            outline.buttons.push_back(clip(label, 80));
+    } else if (isOneOf(role, {"AXTextField", "AXTextArea", "AXComboBox", "AXPopUpButton",
+                              "AXCheckBox"})) {
+        if (!label.empty() && outline.fields.size() < 80) outline.fields.push_back(clip(label, 80));
+    } else if (isOneOf(role, {"AXColumn", "AXColumnHeader"})) {
+        std::string source = labelOrValue(element, label);
+        if (!source.empty() && outline.columns.size() < 60)
+            outline.columns.push_back(clip(source, 60));
+    }
+}
+
+void addText(const ax::ElementRef& element, WalkText& text) {
+    std::string piece;
+    for (const char* name : {"AXValue", "AXTitle", "AXDescription"})
+        if (auto s = str(element, name); s && !s->empty()) {
+            piece = std::move(*s);
+            break;
+        }
+    if (piece.empty()) return;
+    std::string cut = clip(piece, maxText - text.units);
+    text.units += utf16::count(cut) + 1;
+    text.text += cut;
+    text.text += '\n';
+}
+
+void textResult(const std::string& key, const std::string& hash, const std::string& text,
+                const Outline& outline, bool partial) {
+    if (paused.load() || currentPrivate) return;
+    if (lastTextHash.find(key) == hash) return;
+    lastTextHash.put(key, hash);
+    double now = loop::now();
+    lastContentChangeAt = now;
+    emitWith("text", {{"hash", hash},
+                      {"text", text},
+                      {"outline",
+                       {{"headings", outline.headings},
+                        {"buttons", outline.buttons},
+                        {"fields", outline.fields},
+                        {"columns", outline.columns}}},
+                      {"readable", text.empty() ? 0 : 1},
+                      {"partial", partial}});
+    if (text.empty())
+        askFrame("no_text", 0.7);
+    else if (now - lastFrameAt > 60)
+        askFrame("quiet", 0.7);
+}
+
+} // namespace
+
+std::string textHash(std::string_view text) {
+    std::uint64_t h = 0x14650FB0739D0383ULL;
+    for (unsigned char byte : text) {
+        h ^= byte;
+        h *= 0x100000001B3ULL;
+    }
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+    return out;
+}
+
+void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, WalkText& text,
+              Outline& outline) {
+    if (depth > maxDepth || !element || budget.count >= maxElements || text.units >= maxText ||
+        outOfTime(budget))
+        return;
+    ++budget.count;
+    std::string role = str(element, "AXRole").value_or("");
+    std::string label = labelOf(element);
+    bool secure = secureField(element, label);
+    addOutline(element, role, label, outline);
+    // A secret field's label may be listed; its text and everything below it never are.
+    if (secure) return;
+    if (isOneOf(role,
+                {"AXStaticText", "AXTextField", "AXTextArea", "AXCell", "AXHeading", "AXLink"}))
+        addText(element, text);
+    auto children = attr(element, "AXChildren");
+    if (!children) return;
+    auto* list = std::get_if<std::vector<ax::ElementRef>>(&*children);
+    if (!list) return;
+    for (const ax::ElementRef& child : *list) {
+        if (text.units >= maxText || outOfTime(budget)) break;
+        walkText(child, depth + 1, budget, text, outline);
+    }
+}
+
+void walkWindow(ax::ElementRef window, std::string key) {
+    WalkText text;
+    Outline outline;
+    WalkBudget budget{loop::now() + walkSeconds, 0};
+    walkText(window, 0, budget, text, outline);
+    bool partial = budget.count >= maxElements || outOfTime(budget);
+    std::string hash = textHash(text.text);
+    window.reset();
+    loop::onMain([key = std::move(key), hash = std::move(hash), text = std::move(text.text),
+                  outline = std::move(outline),
+                  partial] { textResult(key, hash, text, outline, partial); });
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The bounded walk over a window's readable text.
+#include "platform/ax.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct WalkBudget {
+    double deadline = 0;     // seconds since 1970
+    std::uint64_t count = 0; // elements visited
+};
+
+// The collected text, with its length in UTF-16 code units kept alongside.
+struct WalkText {
+    std::string text;
+    std::size_t units = 0;
+};
+
+struct Outline {
+    std::vector<std::string> headings, buttons, fields, columns;
+};
+
+// The FNV-style hash of the text's UTF-8 bytes as sixteen lower-case hexadecimal digits.
+std::string textHash(std::string_view text);
+
+// Appends the element's text and outline entries, then its children's, depth first. axQueue.
+void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, WalkText& text,
+              Outline& outline);
+
+// Walks the window on the accessibility queue and hands the result to the main thread, which
+// reports it as "text" when it changed for the window key.
+void walkWindow(ax::ElementRef window, std::string key);
