@@ -23,6 +23,10 @@ void sync(Queue* queue, Job job); // waits until job (and everything before it) 
 // Concurrent pool for work that reads no shared state (the image jobs).
 void onUtility(Job job);
 
+// Main thread: waits at most `seconds` until done() holds, while the serial queues and the
+// utility pool go on working (main-thread jobs wait). True when done() held in time.
+bool awaitWork(double seconds, const std::function<bool()>& done);
+
 // Timers run on the main thread. Cancelling stops a timer from firing; the handle stays valid.
 struct Timer;
 using TimerRef = std::shared_ptr<Timer>;

@@ -1,7 +1,6 @@
 // Image work (libvips, Tesseract, the scaler, the JPEG encoder) lives in a module loaded on first
 // use: loaded at start, those libraries and their dependencies would nearly triple the resident
 // memory of a watcher that may never keep a frame.
-#include "watch/core/emit.h"
 #include "watch/frames/imagejobs.h"
 #include "watch/frames/keep.h"
 
@@ -16,8 +15,8 @@
 namespace {
 
 using KeepFn = void (*)(const Picture&, const std::string&, const std::string&, std::uint32_t);
-using BlurFn = void (*)(const std::string&, const json&, const std::string&, bool);
-using OcrFn = void (*)(const std::string&, const std::string&);
+using BlurFn = void (*)(const std::string&, const std::vector<BlurBox>&, bool&);
+using OcrFn = void (*)(const std::string&, std::vector<TextLine>&);
 
 struct Module {
     KeepFn keep = nullptr;
@@ -58,12 +57,14 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
     if (auto keep = module().keep) keep(picture, why, frameKey, windowId);
 }
 
-void blurImage(const std::string& path, const json& boxes, const std::string& id, bool permitted) {
-    if (auto blur = module().blur) return blur(path, boxes, id, permitted);
-    emit({{"kind", "blurred"}, {"id", id}, {"ok", false}});
+bool blurImage(const std::string& path, const std::vector<BlurBox>& boxes) {
+    bool ok = false;
+    if (auto blur = module().blur) blur(path, boxes, ok);
+    return ok;
 }
 
-void recognizeText(const std::string& path, const std::string& id) {
-    if (auto ocr = module().ocr) return ocr(path, id);
-    emit({{"kind", "ocr"}, {"id", id}, {"text", ""}, {"boxes", json::array()}});
+std::vector<TextLine> recognizeText(const std::string& path) {
+    std::vector<TextLine> lines;
+    if (auto ocr = module().ocr) ocr(path, lines);
+    return lines;
 }

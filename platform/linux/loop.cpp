@@ -166,6 +166,16 @@ void onUtility(Job job) {
     utilityPool()->push(std::move(job));
 }
 
+bool awaitWork(double seconds, const std::function<bool()>& done) {
+    // Polled: only the end of the process waits like this, and done() is cheap.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 namespace {
 
 gboolean fireTimer(gpointer data) {

@@ -42,10 +42,10 @@ std::size_t takenUpTo = 0;
 // test's thread.
 std::mutex jobsLock;
 
-bool runOne() {
+bool runOne(bool mainToo = true) {
     Job job;
     std::unique_lock lock(jobsLock);
-    if (!mainJobs.empty()) {
+    if (mainToo && !mainJobs.empty()) {
         job = std::move(mainJobs.front());
         mainJobs.pop_front();
     } else {
@@ -103,6 +103,13 @@ void sync(Queue* queue, Job job) {
 void onUtility(Job job) {
     std::lock_guard lock(jobsLock);
     utilityJobs.push_back(std::move(job));
+}
+
+// Without threads the work waited for runs here, and time does not move.
+bool awaitWork(double, const std::function<bool()>& done) {
+    while (!done())
+        if (!runOne(false)) return false;
+    return true;
 }
 
 namespace {

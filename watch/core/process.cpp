@@ -8,6 +8,7 @@
 #include "watch/core/notices.h"
 #include "watch/core/reader.h"
 #include "watch/core/state.h"
+#include "watch/frames/imagejobs.h"
 #include "watch/input/describe.h"
 #include "watch/input/keys.h"
 #include "watch/input/pasteboard.h"
@@ -33,7 +34,9 @@ void finish() {
         tearDownObservation();
         restoreAll();
     }
-    emit({{"kind", "stopped"}});
+    // Every image request is answered, and before "stopped", which no line follows.
+    settleImageRequests(5.0);
+    emitLast({{"kind", "stopped"}});
     loop::sync(outQueue, [] { loop::flushStdout(); });
     loop::exitProcess(0);
 }

@@ -1,10 +1,14 @@
 #include "watch/frames/images.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
+#include <leptonica/allheaders.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,12 +16,123 @@ using vips::VImage;
 
 #include "watch/frames/sanitizer_hooks.inc"
 
+void libraryWarning(std::string_view text) {
+    // A bucket of ten lines, refilled by one every six seconds.
+    static std::mutex lock;
+    static double tokens = 10;
+    static auto last = std::chrono::steady_clock::now();
+    static unsigned long dropped = 0;
+    std::lock_guard guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    tokens = std::min(10.0, tokens + std::chrono::duration<double>(now - last).count() / 6.0);
+    last = now;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    pollfd room{STDERR_FILENO, POLLOUT, 0};
+    if (tokens < 1 || ::poll(&room, 1, 0) != 1 || !(room.revents & POLLOUT)) {
+        ++dropped;
+        return;
+    }
+    tokens -= 1;
+    std::string line = "watch: " + std::string(text.substr(0, 240));
+    if (dropped) line += " (" + std::to_string(dropped) + " earlier warnings dropped)";
+    dropped = 0;
+    line += '\n';
+    // Less than the pipe's atomic size, so the room poll found is enough: this never waits.
+    [[maybe_unused]] auto n = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
 void startImages() {
     static std::once_flag once;
     std::call_once(once, [] {
+        g_log_set_handler(
+            "VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK),
+            [](const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
+                // Information and debugging stay quiet, as GLib's own handler keeps them.
+                if (level & (G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG)) return;
+                libraryWarning(message ? message : "");
+            },
+            nullptr);
+        leptSetStderrHandler([](const char* message) { libraryWarning(message ? message : ""); });
         if (VIPS_INIT("watch") != 0) return; // every later call then fails and is handled there
         vips_cache_set_max(0);
     });
+}
+
+namespace {
+
+bool rasterLoader(const char* name) {
+    static const char* const allowed[] = {"VipsForeignLoadJpegSource",  "VipsForeignLoadPngSource",
+                                          "VipsForeignLoadWebpSource",  "VipsForeignLoadTiffSource",
+                                          "VipsForeignLoadNsgifSource", "VipsForeignLoadGifSource",
+                                          "VipsForeignLoadHeifSource",  "VipsForeignLoadPpmSource"};
+    if (!name) return false;
+    return std::any_of(std::begin(allowed), std::end(allowed),
+                       [&](const char* a) { return std::string_view(a) == name; });
+}
+
+// The file's bytes, read through one descriptor that fstat found to be a regular file of at most
+// maxPictureFile bytes. O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+std::optional<std::string> readPictureFile(const std::string& path, bool followLinks) {
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::optional<std::string> bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        static_cast<std::size_t>(st.st_size) <= maxPictureFile) {
+        std::string data(static_cast<std::size_t>(st.st_size), '\0');
+        std::size_t got = 0;
+        // A file still growing is read as far as fstat saw it.
+        while (got < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        data.resize(got);
+        if (got > 0) bytes = std::move(data);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<VImage> loadPicture(const std::string& path, bool followLinks, VipsAccess access) {
+    if (path.empty()) return std::nullopt;
+    auto bytes = readPictureFile(path, followLinks);
+    if (!bytes) return std::nullopt;
+    startImages();
+    // The source owns the bytes: the image reads them lazily, long after this returns.
+    auto* held = new std::string(std::move(*bytes));
+    VipsBlob* blob = vips_blob_new(
+        [](void*, void* area) {
+            delete static_cast<std::string*>(static_cast<VipsArea*>(area)->client);
+            return 0;
+        },
+        held->data(), held->size());
+    VIPS_AREA(blob)->client = held; // handed to the free callback with the area
+    VipsSource* source = vips_source_new_from_blob(blob);
+    vips_area_unref(VIPS_AREA(blob));
+    if (!source) return std::nullopt;
+    vips::VSource input(source);
+    if (!rasterLoader(vips_foreign_find_load_source(source))) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+    try {
+        VImage image = VImage::new_from_source(
+            input, "", VImage::option()->set("access", access)->set("fail_on", VIPS_FAIL_ON_ERROR));
+        const int w = image.width(), h = image.height();
+        if (w <= 0 || h <= 0 || w > maxPictureSide || h > maxPictureSide ||
+            static_cast<double>(w) * h > maxPicturePixels)
+            return std::nullopt;
+        return image;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return std::nullopt;
+    }
 }
 
 std::optional<VImage> pictureImage(const Picture& picture) {

@@ -6,12 +6,34 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vips/vips8>
 
-// Starts libvips once, with its operation cache off: pictures arrive in reused memory and
-// files are rewritten in place, so cached results would be stale.
+// Starts libvips once, with its operation cache off (pictures arrive in reused memory and
+// files are rewritten in place, so cached results would be stale), and routes the warnings of
+// libvips and Leptonica to libraryWarning.
 void startImages();
+
+// Writes a library's warning to standard error, bounded: a broken file can make a decoder
+// complain about every row, and a host that never reads standard error must not hold up a job.
+// At most a few short lines a minute get through, and only while the descriptor has room.
+void libraryWarning(std::string_view text);
+
+// The largest picture "blur" and "ocr" take. A kept frame is at most 1280 pixels on its longer
+// side, and a window at most the size of a screen; a header that claims more is refused before
+// any pixel is decoded.
+inline constexpr int maxPictureSide = 16384;
+inline constexpr double maxPicturePixels = 40e6;
+inline constexpr std::size_t maxPictureFile = 128u << 20;
+
+// The picture in the file at path, for "blur" and "ocr". Only a regular file is read (a FIFO, a
+// device or a directory never is; with followLinks false nor a link), of at most
+// maxPictureFile bytes, in a raster format (JPEG, PNG, WebP, TIFF, GIF, HEIF, PPM), within the
+// size limits above. Decoding is lazy and fails on the first error: a truncated or corrupt file
+// throws when its pixels are read.
+std::optional<vips::VImage> loadPicture(const std::string& path, bool followLinks,
+                                        VipsAccess access = VIPS_ACCESS_RANDOM);
 
 // The picture as a three-band sRGB image. It borrows the picture's bytes, which must outlive it.
 std::optional<vips::VImage> pictureImage(const Picture& picture);

@@ -12,8 +12,6 @@
 
 void keepFrame(const Picture& picture, const std::string& why, const std::string& frameKey,
                std::uint32_t windowId) {
-    // Without a directory the name would land in the working directory.
-    if (framesDir.empty()) return;
     // Straight to JPEG's planes when the scaler takes the picture; libvips otherwise.
     std::optional<YuvFrame> yuv = shrinkFrameYuv(picture);
     vips::VImage kept;
@@ -32,6 +30,8 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
         emit({{"kind", "frame_dropped"}, {"why", "same"}});
         return;
     }
+    // Without a directory the name would land in the working directory: nothing is written.
+    if (framesDir.empty()) return;
 
     char name[64];
     std::snprintf(name, sizeof name, "f%lld-%u.jpg", millisecondsNow(),

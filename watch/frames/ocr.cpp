@@ -1,5 +1,4 @@
 #include "watch/frames/ocr.h"
-#include "watch/core/emit.h"
 #include "watch/frames/imagejobs.h"
 #include "watch/frames/images.h"
 #include "watch/frames/yuv.h"
@@ -24,8 +23,11 @@ tesseract::TessBaseAPI* engine() {
     if (!tried) {
         tried = true;
         auto candidate = std::make_unique<tesseract::TessBaseAPI>();
-        if (candidate->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0) {
-            candidate->SetVariable("debug_file", "/dev/null");
+        // Its remarks ("Empty page!!", resolution guesses) would reach standard error once per
+        // picture; set before Init, so that Init's own go nowhere either.
+        const std::vector<std::string> names{"debug_file"}, values{"/dev/null"};
+        if (candidate->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values,
+                            false) == 0) {
             candidate->SetPageSegMode(tesseract::PSM_AUTO);
             api = std::move(candidate);
         }
@@ -125,27 +127,14 @@ std::vector<TextLine> readLines(const VImage& image) {
     return lines;
 }
 
-void recognizeText(const std::string& path, const std::string& id) {
-    std::string text;
-    json boxes = json::array();
-    if (!path.empty()) {
-        startImages();
-        try {
-            VImage image = VImage::new_from_file(path.c_str());
-            if (static_cast<double>(image.width()) * image.height() <= 100e6) {
-                for (auto& line : readLines(image)) {
-                    text += line.text + "\n";
-                    boxes.push_back({{"text", line.text},
-                                     {"x", line.x},
-                                     {"y", line.y},
-                                     {"w", line.w},
-                                     {"h", line.h}});
-                }
-            }
-        } catch (const vips::VError&) {
-            text.clear();
-            boxes = json::array();
-        }
+std::vector<TextLine> recognizeText(const std::string& path) {
+    // Any readable picture, through links too; only regular files, within the size limits.
+    auto image = loadPicture(path, true, VIPS_ACCESS_SEQUENTIAL);
+    if (!image) return {};
+    try {
+        return readLines(*image);
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return {};
     }
-    emit({{"kind", "ocr"}, {"id", id}, {"text", text}, {"boxes", boxes}});
 }
