@@ -1,14 +1,457 @@
+// The accessibility seam on AT-SPI: elements are (connection, object path) pairs on the
+// accessibility bus, read through GDBus with a timeout per call; mirrored applications are read
+// from memory.
 #include "platform/ax.h"
+#include "platform/linux/atspi.h"
+#include "platform/linux/ax_element.h"
+#include "platform/linux/ax_mirror.h"
+#include "platform/linux/ax_roles.h"
+#include "platform/linux/ax_track.h"
+#include "platform/windows.h"
+
+#include <atspi/atspi-constants.h>
+
+#include <climits>
+#include <cmath>
+
+using atspi::Variant;
+
+namespace axlinux {
+
+ax::ElementRef makeElement(const std::string& bus, const std::string& path, int pid,
+                           int timeoutMs) {
+    auto e = std::make_shared<ax::Element>();
+    e->bus = bus;
+    e->path = path;
+    e->pid = pid;
+    e->timeoutMs = timeoutMs;
+    return e;
+}
+
+} // namespace axlinux
 
 namespace ax {
+namespace {
 
-struct Element {};
-struct Observer {
-    bool attached = true;
+using axlinux::makeElement;
+
+int timeoutOf(const ElementRef& e) {
+    return e->timeoutMs.load();
+}
+
+Variant ask(const ElementRef& e, const char* iface, const char* method, GVariant* params,
+            const char* replyType) {
+    return atspi::call(e->bus, e->path, iface, method, params, replyType, timeoutOf(e));
+}
+
+Variant property(const ElementRef& e, const char* iface, const char* name) {
+    Variant reply =
+        ask(e, "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", iface, name), "(v)");
+    if (!reply) return nullptr;
+    GVariant* inner = nullptr;
+    g_variant_get(reply.get(), "(v)", &inner);
+    return Variant(inner);
+}
+
+std::optional<std::string> stringProperty(const ElementRef& e, const char* iface,
+                                          const char* name) {
+    Variant v = property(e, iface, name);
+    if (!v || !g_variant_is_of_type(v.get(), G_VARIANT_TYPE_STRING)) return std::nullopt;
+    return std::string(g_variant_get_string(v.get(), nullptr));
+}
+
+ElementRef child(const ElementRef& of, const char* path) {
+    if (!path || std::string_view(path) == axlinux::nullPath) return nullptr;
+    return makeElement(of->bus, path, of->pid, timeoutOf(of));
+}
+
+std::optional<uint32_t> liveRole(const ElementRef& e) {
+    Variant r = ask(e, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)");
+    if (!r) return std::nullopt;
+    guint32 role = 0;
+    g_variant_get(r.get(), "(u)", &role);
+    return role;
+}
+
+std::optional<uint64_t> liveStates(const ElementRef& e) {
+    Variant r = ask(e, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)");
+    if (!r) return std::nullopt;
+    GVariantIter* it = nullptr;
+    g_variant_get(r.get(), "(au)", &it);
+    guint32 word = 0;
+    uint64_t states = 0;
+    for (int i = 0; i < 2 && g_variant_iter_next(it, "u", &word); ++i)
+        states |= static_cast<uint64_t>(word) << (32 * i);
+    g_variant_iter_free(it);
+    return states;
+}
+
+bool has(uint64_t states, AtspiStateType s) {
+    return (states >> s) & 1;
+}
+
+std::optional<std::string> liveText(const ElementRef& e) {
+    Variant r = ask(e, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1), "(s)");
+    if (!r) return std::nullopt;
+    const char* s = nullptr;
+    g_variant_get(r.get(), "(&s)", &s);
+    return atspi::plainText(s ? s : "");
+}
+
+std::optional<std::string> liveAttribute(const ElementRef& e, const char* iface, const char* key) {
+    Variant r = ask(e, iface, "GetAttributes", nullptr, "(a{ss})");
+    if (!r) return std::nullopt;
+    Variant dict(g_variant_get_child_value(r.get(), 0));
+    const char* value = nullptr;
+    if (!g_variant_lookup(dict.get(), key, "&s", &value)) return std::nullopt;
+    return std::string(value);
+}
+
+std::string liveLabelledBy(const ElementRef& e) {
+    Variant r = ask(e, "org.a11y.atspi.Accessible", "GetRelationSet", nullptr, "(a(ua(so)))");
+    if (!r) return {};
+    GVariantIter* rels = nullptr;
+    g_variant_get(r.get(), "(a(ua(so)))", &rels);
+    guint32 type = 0;
+    GVariantIter* targets = nullptr;
+    std::string found;
+    while (found.empty() && g_variant_iter_next(rels, "(ua(so))", &type, &targets)) {
+        const char* bus = nullptr;
+        const char* path = nullptr;
+        if (type == ATSPI_RELATION_LABELLED_BY)
+            while (found.empty() && g_variant_iter_next(targets, "(&s&o)", &bus, &path))
+                if (bus == e->bus) found = path;
+        g_variant_iter_free(targets);
+    }
+    g_variant_iter_free(rels);
+    return found;
+}
+
+std::vector<ElementRef> liveChildren(const ElementRef& e) {
+    std::vector<ElementRef> out;
+    Variant r = ask(e, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
+    if (!r) return out;
+    GVariantIter* it = nullptr;
+    g_variant_get(r.get(), "(a(so))", &it);
+    const char* bus = nullptr;
+    const char* path = nullptr;
+    while (g_variant_iter_next(it, "(&s&o)", &bus, &path))
+        if (ElementRef c = child(e, path)) {
+            // Children in another process (an embedded plug) keep their own connection.
+            if (bus != e->bus) {
+                c->bus = bus;
+                c->pid = atspi::pidOf(bus, timeoutOf(e));
+            }
+            out.push_back(std::move(c));
+        }
+    g_variant_iter_free(it);
+    return out;
+}
+
+// The pieces of an element the common reads need: from the mirror when it holds the element,
+// else from the application.
+struct Known {
+    std::optional<uint32_t> role;
+    std::optional<uint64_t> states;
 };
 
-void detachObserver(const ObserverRef& observer) {
-    if (observer) observer->attached = false;
+Known roleAndStates(const ElementRef& e) {
+    Known k;
+    if (axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) {
+            k.role = f.role;
+            k.states = f.states;
+        }))
+        return k;
+    k.role = liveRole(e);
+    if (k.role && (*k.role == ATSPI_ROLE_TEXT || *k.role == ATSPI_ROLE_ENTRY))
+        k.states = liveStates(e);
+    return k;
+}
+
+std::optional<Value> nonEmpty(std::optional<std::string> s) {
+    if (!s) return std::nullopt;
+    return Value(std::move(*s));
+}
+
+std::vector<ElementRef> windowsOf(const ElementRef& app) {
+    std::vector<ElementRef> out;
+    for (auto& c : liveChildren(app)) {
+        auto role = liveRole(c);
+        if (role && axlinux::windowRole(*role)) out.push_back(c);
+    }
+    return out;
+}
+
+ElementRef activeWindow(const ElementRef& app) {
+    for (auto& w : windowsOf(app))
+        if (auto s = liveStates(w); s && has(*s, ATSPI_STATE_ACTIVE)) return w;
+    return nullptr;
+}
+
+// The first focused object below an element, asked of the application in one call.
+ElementRef searchFocused(const ElementRef& within) {
+    uint32_t word0 = 1u << ATSPI_STATE_FOCUSED;
+    GVariantBuilder states;
+    g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
+    g_variant_builder_add(&states, "i", static_cast<int>(word0));
+    g_variant_builder_add(&states, "i", 0);
+    GVariant* rule =
+        g_variant_new("(aiia{ss}iaiiasib)", &states, ATSPI_Collection_MATCH_ALL, nullptr,
+                      ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
+                      ATSPI_Collection_MATCH_ALL, FALSE);
+    Variant r = ask(within, "org.a11y.atspi.Collection", "GetMatches",
+                    g_variant_new("(@(aiia{ss}iaiiasib)uib)", rule,
+                                  ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE),
+                    "(a(so))");
+    if (!r) return nullptr;
+    GVariantIter* it = nullptr;
+    g_variant_get(r.get(), "(a(so))", &it);
+    const char* bus = nullptr;
+    const char* path = nullptr;
+    ElementRef found;
+    if (g_variant_iter_next(it, "(&s&o)", &bus, &path) && bus == within->bus)
+        found = child(within, path);
+    g_variant_iter_free(it);
+    return found;
+}
+
+ElementRef focusedElement(const ElementRef& app) {
+    if (auto path = axtrack::focusedPath(app->bus); !path.empty()) {
+        ElementRef e = child(app, path.c_str());
+        // A focus event may have been missed: believe it only while the object says so.
+        bool focused = false;
+        if (!axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) {
+                focused = has(f.states, ATSPI_STATE_FOCUSED);
+            })) {
+            auto s = liveStates(e);
+            focused = s && has(*s, ATSPI_STATE_FOCUSED);
+        }
+        if (focused) return e;
+    }
+    if (ElementRef w = activeWindow(app)) return searchFocused(w);
+    return nullptr;
+}
+
+std::optional<Value> extents(const ElementRef& e, bool position) {
+    Variant r = ask(e, "org.a11y.atspi.Component", "GetExtents",
+                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))");
+    if (!r) return std::nullopt;
+    gint32 x = 0, y = 0, w = 0, h = 0;
+    g_variant_get(r.get(), "((iiii))", &x, &y, &w, &h);
+    if (x == INT_MIN || y == INT_MIN || w < 0 || h < 0) return std::nullopt;
+    if (position) return Value(Point{double(x), double(y)});
+    return Value(Size{double(w), double(h)});
+}
+
+std::optional<Value> documentUri(const ElementRef& e) {
+    auto uri = liveAttribute(e, "org.a11y.atspi.Document", "URI");
+    if (!uri || uri->empty()) uri = liveAttribute(e, "org.a11y.atspi.Document", "DocURL");
+    return nonEmpty(uri);
+}
+
+// Reads the mirror can answer; nullopt in the outer optional means "ask the application".
+std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_view name) {
+    std::optional<std::optional<Value>> out;
+    axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) {
+        bool multi = has(f.states, ATSPI_STATE_MULTI_LINE);
+        if (name == "AXRole") {
+            out.emplace(Value(axlinux::roleName(f.role, multi)));
+        } else if (name == "AXSubrole") {
+            std::string s = axlinux::subroleName(f.role);
+            out.emplace(s.empty() ? std::nullopt : std::optional<Value>(s));
+        } else if (name == "AXTitle") {
+            out.emplace(Value(f.name));
+        } else if (name == "AXDescription") {
+            out.emplace(Value(f.description));
+        } else if (name == "AXPlaceholderValue" && f.labelKnown) {
+            out.emplace(f.placeholder.empty() ? std::nullopt : std::optional<Value>(f.placeholder));
+        } else if (name == "AXHelp" && f.labelKnown) {
+            out.emplace(f.help.empty() ? std::nullopt : std::optional<Value>(f.help));
+        } else if (name == "AXTitleUIElement" && f.labelKnown) {
+            if (f.labelledBy.empty())
+                out.emplace(std::nullopt);
+            else
+                out.emplace(Value(makeElement(e->bus, f.labelledBy, e->pid, timeoutOf(e))));
+        } else if (name == "AXValue" && !axlinux::textValued(f.role)) {
+            out.emplace(std::nullopt);
+        } else if (name == "AXValue" && f.textKnown) {
+            out.emplace(Value(f.text));
+        } else if (name == "AXChildren" && f.childrenKnown) {
+            std::vector<ElementRef> kids;
+            kids.reserve(f.children.size());
+            for (auto& p : f.children)
+                kids.push_back(makeElement(e->bus, p, e->pid, timeoutOf(e)));
+            out.emplace(Value(std::move(kids)));
+        } else if (name == "AXFocused") {
+            out.emplace(Value(has(f.states, ATSPI_STATE_FOCUSED)));
+        } else if (name == "AXEnabled") {
+            out.emplace(Value(has(f.states, ATSPI_STATE_ENABLED)));
+        }
+    });
+    return out;
+}
+
+std::optional<Value> live(const ElementRef& e, std::string_view name) {
+    if (name == "AXRole") {
+        Known k = roleAndStates(e);
+        if (!k.role) return std::nullopt;
+        return Value(
+            axlinux::roleName(*k.role, k.states && has(*k.states, ATSPI_STATE_MULTI_LINE)));
+    }
+    if (name == "AXSubrole") {
+        auto role = liveRole(e);
+        std::string s = role ? axlinux::subroleName(*role) : "";
+        if (s.empty()) return std::nullopt;
+        return Value(s);
+    }
+    if (name == "AXTitle") return nonEmpty(stringProperty(e, "org.a11y.atspi.Accessible", "Name"));
+    if (name == "AXDescription")
+        return nonEmpty(stringProperty(e, "org.a11y.atspi.Accessible", "Description"));
+    if (name == "AXHelp") {
+        auto s = stringProperty(e, "org.a11y.atspi.Accessible", "HelpText");
+        if (!s || s->empty()) return std::nullopt;
+        return Value(*s);
+    }
+    if (name == "AXPlaceholderValue")
+        return nonEmpty(liveAttribute(e, "org.a11y.atspi.Accessible", "placeholder-text"));
+    if (name == "AXTitleUIElement") {
+        std::string p = liveLabelledBy(e);
+        if (p.empty()) return std::nullopt;
+        return Value(makeElement(e->bus, p, e->pid, timeoutOf(e)));
+    }
+    if (name == "AXValue") {
+        auto role = liveRole(e);
+        if (!role || !axlinux::textValued(*role)) return std::nullopt;
+        return nonEmpty(liveText(e));
+    }
+    if (name == "AXPosition") return extents(e, true);
+    if (name == "AXSize") return extents(e, false);
+    if (name == "AXChildren") {
+        auto kids = liveChildren(e);
+        return Value(std::move(kids));
+    }
+    if (name == "AXParent") {
+        Variant v = property(e, "org.a11y.atspi.Accessible", "Parent");
+        if (!v || !g_variant_is_of_type(v.get(), G_VARIANT_TYPE("(so)"))) return std::nullopt;
+        const char* bus = nullptr;
+        const char* path = nullptr;
+        g_variant_get(v.get(), "(&s&o)", &bus, &path);
+        if (bus != e->bus) return std::nullopt;
+        if (ElementRef p = child(e, path)) return Value(p);
+        return std::nullopt;
+    }
+    if (name == "AXWindows") return Value(windowsOf(e));
+    if (name == "AXFocusedWindow" || name == "AXMainWindow") {
+        if (ElementRef w = activeWindow(e)) return Value(w);
+        return std::nullopt;
+    }
+    if (name == "AXFocusedUIElement") {
+        if (ElementRef f = focusedElement(e)) return Value(f);
+        return std::nullopt;
+    }
+    if (name == "AXURL" || name == "AXDocument") return documentUri(e);
+    if (name == "AXFocused" || name == "AXEnabled") {
+        auto s = liveStates(e);
+        if (!s) return std::nullopt;
+        return Value(has(*s, name == "AXFocused" ? ATSPI_STATE_FOCUSED : ATSPI_STATE_ENABLED));
+    }
+    // There is no such switch on this desktop: reads as absent, so "before" is false.
+    return std::nullopt;
+}
+
+} // namespace
+
+ElementRef applicationElement(int pid) {
+    if (pid < 1) return nullptr;
+    for (const std::string& name : atspi::applications(250))
+        if (atspi::pidOf(name, 250) == pid) return makeElement(name, axlinux::rootPath, pid, 250);
+    // Not on the bus (yet, or ever): an element whose every read is absent.
+    return makeElement("", axlinux::rootPath, pid, 250);
+}
+
+void setMessagingTimeout(const ElementRef& element, float seconds) {
+    if (!element || !(seconds > 0)) return;
+    element->timeoutMs = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+}
+
+std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name) {
+    if (!element || element->bus.empty()) return std::nullopt;
+    if (auto m = fromMirror(element, name)) return *m;
+    return live(element, name);
+}
+
+bool setAttribute(const ElementRef& element, std::string_view name, const Value& value) {
+    if (!element || element->bus.empty()) return false;
+    if (name == "AXEnhancedUserInterface" || name == "AXManualAccessibility") {
+        // Chromium turns its web content on when a client first asks the application root for
+        // its attributes; nothing turns it off again, so setting false changes nothing.
+        const bool* on = std::get_if<bool>(&value);
+        if (!on) return false;
+        if (!*on) return true;
+        ElementRef root =
+            makeElement(element->bus, axlinux::rootPath, element->pid, timeoutOf(element));
+        return ask(root, "org.a11y.atspi.Accessible", "GetAttributes", nullptr, "(a{ss})") !=
+               nullptr;
+    }
+    return false;
+}
+
+ElementRef elementAtPosition(const ElementRef& application, double x, double y) {
+    if (!application) return nullptr;
+    auto list = windows::onScreen();
+    if (!list) return nullptr;
+    int owner = -1;
+    for (auto& w : *list)
+        if (w.bounds && w.bounds->contains(x, y)) {
+            owner = w.pid;
+            break;
+        }
+    if (owner < 1) return nullptr;
+    ElementRef app = owner == application->pid && !application->bus.empty()
+                         ? application
+                         : applicationElement(owner);
+    if (!app || app->bus.empty()) return nullptr;
+    app->timeoutMs = timeoutOf(application);
+    int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
+    // The frame under the point, showing ones first; then down through the component tree.
+    ElementRef at;
+    for (auto& w : windowsOf(app)) {
+        auto s = liveStates(w);
+        if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
+        Variant r = ask(w, "org.a11y.atspi.Component", "Contains",
+                        g_variant_new("(iiu)", ix, iy, ATSPI_COORD_TYPE_SCREEN), "(b)");
+        gboolean in = FALSE;
+        if (r) g_variant_get(r.get(), "(b)", &in);
+        if (in) {
+            at = w;
+            if (has(*s, ATSPI_STATE_ACTIVE)) break;
+        }
+    }
+    for (int depth = 0; at && depth < 64; ++depth) {
+        Variant r = ask(at, "org.a11y.atspi.Component", "GetAccessibleAtPoint",
+                        g_variant_new("(iiu)", ix, iy, ATSPI_COORD_TYPE_SCREEN), "((so))");
+        if (!r) break;
+        const char* bus = nullptr;
+        const char* path = nullptr;
+        g_variant_get(r.get(), "((&s&o))", &bus, &path);
+        if (!path || std::string_view(path) == axlinux::nullPath || path == at->path) break;
+        ElementRef next = child(at, path);
+        if (bus != at->bus) {
+            next->bus = bus;
+            next->pid = atspi::pidOf(bus, timeoutOf(at));
+        }
+        at = next;
+    }
+    return at;
+}
+
+int processOf(const ElementRef& element) {
+    return element ? element->pid : -1;
+}
+
+bool sameElement(const ElementRef& a, const ElementRef& b) {
+    if (!a || !b) return a == b;
+    return a->bus == b->bus && a->path == b->path && a->pid == b->pid;
 }
 
 } // namespace ax

@@ -1,11 +1,13 @@
 #include "platform/input.h"
+#include "platform/linux/ax_track.h"
 
 namespace input {
 
-// X has no system-wide secure-entry flag; the accessibility backend stands in for it by
-// watching for a focused password text. Until it does, nothing reads as secure.
+// X has no system-wide secure-entry flag: a password text holding the focus anywhere on the
+// desktop stands for it, as the accessibility bus's focus events tell.
 bool secureInputEnabled() {
-    return false;
+    axtrack::start();
+    return axtrack::passwordFocused();
 }
 
 } // namespace input

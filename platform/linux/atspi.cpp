@@ -1,0 +1,268 @@
+#include "platform/linux/atspi.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace atspi {
+namespace {
+
+constexpr auto busFlags = static_cast<GDBusConnectionFlags>(
+    G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+
+std::mutex busMutex;
+GDBusConnection* connection = nullptr;
+std::chrono::steady_clock::time_point lastTry{};
+
+// The session bus's address as the environment gives it; never "autolaunch:".
+std::string sessionAddress() {
+    if (const char* s = std::getenv("DBUS_SESSION_BUS_ADDRESS"); s && *s) return s;
+    if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r) {
+        std::string path = std::string(r) + "/bus";
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return "unix:path=" + path;
+    }
+    return {};
+}
+
+GDBusConnection* open(const std::string& address) {
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(address.c_str(), busFlags, nullptr,
+                                                                nullptr, nullptr);
+    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
+    return c;
+}
+
+std::string accessibilityAddress() {
+    if (const char* a = std::getenv("AT_SPI_BUS_ADDRESS"); a && *a) return a;
+    std::string session = sessionAddress();
+    if (session.empty()) return {};
+    GDBusConnection* s = open(session);
+    if (!s) return {};
+    GVariant* reply = g_dbus_connection_call_sync(
+        s, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000, nullptr, nullptr);
+    std::string address;
+    if (reply) {
+        const char* a = nullptr;
+        g_variant_get(reply, "(&s)", &a);
+        address = a ? a : "";
+        g_variant_unref(reply);
+    }
+    g_dbus_connection_close_sync(s, nullptr, nullptr);
+    g_object_unref(s);
+    return address;
+}
+
+// The event thread.
+std::mutex pumpMutex;
+GMainContext* pumpContext = nullptr;
+std::vector<std::function<void(const Event&)>> listeners;
+
+void onSignal(GDBusConnection*, const char* sender, const char* path, const char* iface,
+              const char* member, GVariant* params, gpointer) {
+    if (!sender || !g_variant_is_of_type(params, G_VARIANT_TYPE_TUPLE) ||
+        g_variant_n_children(params) < 4)
+        return;
+    Event e;
+    e.sender = sender;
+    e.path = path;
+    std::string_view i = iface;
+    e.kind = std::string(i.substr(i.rfind('.') + 1));
+    e.member = member;
+    Variant minor(g_variant_get_child_value(params, 0));
+    Variant d1(g_variant_get_child_value(params, 1));
+    Variant d2(g_variant_get_child_value(params, 2));
+    Variant boxed(g_variant_get_child_value(params, 3));
+    if (g_variant_is_of_type(minor.get(), G_VARIANT_TYPE_STRING))
+        e.minor = g_variant_get_string(minor.get(), nullptr);
+    if (g_variant_is_of_type(d1.get(), G_VARIANT_TYPE_INT32))
+        e.detail1 = g_variant_get_int32(d1.get());
+    if (g_variant_is_of_type(d2.get(), G_VARIANT_TYPE_INT32))
+        e.detail2 = g_variant_get_int32(d2.get());
+    Variant data(g_variant_is_of_type(boxed.get(), G_VARIANT_TYPE_VARIANT)
+                     ? g_variant_get_variant(boxed.get())
+                     : g_variant_ref(boxed.get()));
+    e.data = data.get();
+    std::vector<std::function<void(const Event&)>> now;
+    {
+        std::lock_guard lock(pumpMutex);
+        now = listeners;
+    }
+    for (auto& l : now)
+        l(e);
+}
+
+// Applications send only the events some client asked the registry for.
+constexpr const char* wantedEvents[] = {
+    "object:state-changed",
+    "object:property-change",
+    "object:children-changed",
+    "object:text-changed",
+    "object:text-caret-moved",
+    "object:text-selection-changed",
+    "object:attributes-changed",
+    "object:selection-changed",
+    "object:active-descendant-changed",
+    "window:activate",
+    "window:deactivate",
+    "window:create",
+    "window:destroy",
+    "focus:",
+};
+
+void startPump() {
+    GMainContext* ctx = g_main_context_new();
+    {
+        std::lock_guard lock(pumpMutex);
+        pumpContext = ctx;
+    }
+    std::thread([ctx] {
+        g_main_context_push_thread_default(ctx);
+        if (GDBusConnection* c = bus()) {
+            for (const char* iface : {"org.a11y.atspi.Event.Object", "org.a11y.atspi.Event.Window",
+                                      "org.a11y.atspi.Event.Focus"})
+                g_dbus_connection_signal_subscribe(c, nullptr, iface, nullptr, nullptr, nullptr,
+                                                   G_DBUS_SIGNAL_FLAGS_NONE, onSignal, nullptr,
+                                                   nullptr);
+            for (const char* name : wantedEvents)
+                call("org.a11y.atspi.Registry", "/org/a11y/atspi/registry",
+                     "org.a11y.atspi.Registry", "RegisterEvent",
+                     g_variant_new("(s@ass)", name, g_variant_new_strv(nullptr, 0), ""), nullptr,
+                     1000);
+        }
+        GMainLoop* loop = g_main_loop_new(ctx, FALSE);
+        g_main_loop_run(loop);
+    }).detach();
+}
+
+std::once_flag pumpOnce;
+
+std::mutex pidMutex;
+std::map<std::string, int> pids;
+
+} // namespace
+
+GDBusConnection* bus() {
+    std::lock_guard lock(busMutex);
+    if (connection && g_dbus_connection_is_closed(connection)) {
+        g_object_unref(connection);
+        connection = nullptr;
+    }
+    if (connection) return connection;
+    // A bus that isn't there is asked for again at most every two seconds.
+    auto now = std::chrono::steady_clock::now();
+    if (lastTry != std::chrono::steady_clock::time_point{} &&
+        now - lastTry < std::chrono::seconds(2))
+        return nullptr;
+    lastTry = now;
+    std::string address = accessibilityAddress();
+    if (!address.empty()) connection = open(address);
+    return connection;
+}
+
+Variant call(const std::string& dest, const std::string& path, const char* iface,
+             const char* method, GVariant* params, const char* replyType, int timeoutMs) {
+    GDBusConnection* c = bus();
+    if (!c || dest.empty() || !g_variant_is_object_path(path.c_str())) {
+        if (params) g_variant_unref(g_variant_ref_sink(params));
+        return nullptr;
+    }
+    GVariant* reply =
+        g_dbus_connection_call_sync(c, dest.c_str(), path.c_str(), iface, method, params,
+                                    replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+                                    G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, nullptr);
+    return Variant(reply);
+}
+
+void callAsync(const std::string& dest, const std::string& path, const char* iface,
+               const char* method, GVariant* params, const char* replyType, int timeoutMs,
+               std::function<void(Variant)> done) {
+    GDBusConnection* c = bus();
+    if (!c || dest.empty() || !g_variant_is_object_path(path.c_str())) {
+        if (params) g_variant_unref(g_variant_ref_sink(params));
+        done(nullptr);
+        return;
+    }
+    auto* holder = new std::function<void(Variant)>(std::move(done));
+    g_dbus_connection_call(
+        c, dest.c_str(), path.c_str(), iface, method, params,
+        replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs,
+        nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::function<void(Variant)>> fn(
+                static_cast<std::function<void(Variant)>*>(data));
+            GVariant* reply =
+                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+            (*fn)(Variant(reply));
+        },
+        holder);
+}
+
+int pidOf(const std::string& busName, int timeoutMs) {
+    {
+        std::lock_guard lock(pidMutex);
+        if (auto it = pids.find(busName); it != pids.end()) return it->second;
+    }
+    Variant reply =
+        call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+             "GetConnectionUnixProcessID", g_variant_new("(s)", busName.c_str()), "(u)", timeoutMs);
+    if (!reply) return -1;
+    guint32 pid = 0;
+    g_variant_get(reply.get(), "(u)", &pid);
+    std::lock_guard lock(pidMutex);
+    pids[busName] = static_cast<int>(pid);
+    return static_cast<int>(pid);
+}
+
+std::vector<std::string> applications(int timeoutMs) {
+    std::vector<std::string> out;
+    Variant reply = call("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+                         "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))", timeoutMs);
+    if (!reply) return out;
+    GVariantIter* it = nullptr;
+    g_variant_get(reply.get(), "(a(so))", &it);
+    const char* name = nullptr;
+    const char* path = nullptr;
+    while (g_variant_iter_next(it, "(&s&o)", &name, &path))
+        out.emplace_back(name);
+    g_variant_iter_free(it);
+    return out;
+}
+
+void addListener(std::function<void(const Event&)> listener) {
+    {
+        std::lock_guard lock(pumpMutex);
+        listeners.push_back(std::move(listener));
+    }
+    std::call_once(pumpOnce, startPump);
+}
+
+void onEventThread(std::function<void()> work) {
+    std::call_once(pumpOnce, startPump);
+    GMainContext* ctx;
+    {
+        std::lock_guard lock(pumpMutex);
+        ctx = pumpContext;
+    }
+    g_main_context_invoke_full(
+        ctx, G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(work)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+std::string plainText(std::string text) {
+    static const std::string fffc = "\xEF\xBF\xBC";
+    for (size_t at = text.find(fffc); at != std::string::npos; at = text.find(fffc, at))
+        text.erase(at, fffc.size());
+    return text;
+}
+
+} // namespace atspi

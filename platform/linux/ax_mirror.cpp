@@ -1,0 +1,554 @@
+// The mirror: every change it learns of first marks the piece it touches unknown (reads of it go
+// to the application again), then asks the application for the new piece. All of its writes run
+// on the event thread; reads come from any thread under the lock.
+#include "platform/linux/ax_mirror.h"
+#include "platform/linux/atspi.h"
+#include "platform/linux/ax_roles.h"
+#include "platform/linux/ax_track.h"
+
+#include <atspi/atspi-constants.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+
+namespace axmirror {
+namespace {
+
+using atspi::Variant;
+
+constexpr int callTimeoutMs = 10000;
+constexpr size_t appsKept = 3;
+
+struct Node : axlinux::Facts {
+    bool fetched = false; // role, name, description and states known
+    std::string parent;
+    unsigned childrenGen = 0, textGen = 0, labelGen = 0, statesGen = 0;
+};
+
+struct App {
+    int pid = -1;
+    bool helpText = false; // the toolkit offers help texts at all
+    uint64_t serial = 0;
+    std::unordered_map<std::string, Node> nodes;
+    size_t pending = 0;
+};
+
+std::mutex mutex;
+std::map<std::string, App> apps;
+uint64_t serialNow = 0;
+
+Node* nodeOf(const std::string& bus, const std::string& path) {
+    auto a = apps.find(bus);
+    if (a == apps.end()) return nullptr;
+    auto n = a->second.nodes.find(path);
+    return n == a->second.nodes.end() ? nullptr : &n->second;
+}
+
+// Runs an asynchronous call for the mirror of one app; done runs under the lock, only while
+// that app is still mirrored.
+void ask(const std::string& bus, const std::string& path, const char* iface, const char* method,
+         GVariant* params, const char* type, std::function<void(App&, GVariant*)> done) {
+    {
+        std::lock_guard lock(mutex);
+        auto a = apps.find(bus);
+        if (a == apps.end()) return;
+        ++a->second.pending;
+    }
+    atspi::callAsync(bus, path, iface, method, params, type, callTimeoutMs,
+                     [bus, done = std::move(done)](Variant reply) {
+                         std::lock_guard lock(mutex);
+                         auto a = apps.find(bus);
+                         if (a == apps.end()) return;
+                         --a->second.pending;
+                         done(a->second, reply.get());
+                     });
+}
+
+void eraseSubtree(App& app, const std::string& path) {
+    auto it = app.nodes.find(path);
+    if (it == app.nodes.end()) return;
+    std::vector<std::string> kids = it->second.children;
+    app.nodes.erase(it);
+    for (auto& k : kids)
+        eraseSubtree(app, k);
+}
+
+uint64_t statesOf(GVariant* au) {
+    uint64_t states = 0;
+    for (gsize i = 0; i < std::min<gsize>(2, g_variant_n_children(au)); ++i) {
+        Variant w(g_variant_get_child_value(au, i));
+        states |= static_cast<uint64_t>(g_variant_get_uint32(w.get())) << (32 * i);
+    }
+    return states;
+}
+
+void fetchSubtree(const std::string& bus, const std::string& path, const std::string& parent);
+
+void fetchText(const std::string& bus, const std::string& path) {
+    unsigned gen;
+    {
+        std::lock_guard lock(mutex);
+        Node* n = nodeOf(bus, path);
+        if (!n) return;
+        n->textKnown = false;
+        gen = ++n->textGen;
+    }
+    ask(bus, path, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1), "(s)",
+        [path, gen](App& app, GVariant* r) {
+            auto it = app.nodes.find(path);
+            if (it == app.nodes.end() || it->second.textGen != gen) return;
+            const char* s = nullptr;
+            if (r) g_variant_get(r, "(&s)", &s);
+            it->second.text = atspi::plainText(s ? s : "");
+            it->second.textKnown = true;
+        });
+}
+
+// Placeholder, labelled-by and help: three answers make the piece known.
+void fetchLabel(const std::string& bus, const std::string& path) {
+    unsigned gen;
+    bool help;
+    {
+        std::lock_guard lock(mutex);
+        Node* n = nodeOf(bus, path);
+        if (!n) return;
+        n->labelKnown = false;
+        n->placeholder.clear();
+        n->labelledBy.clear();
+        n->help.clear();
+        gen = ++n->labelGen;
+        help = apps[bus].helpText;
+    }
+    auto left = std::make_shared<int>(help ? 3 : 2);
+    auto finish = [path, gen, left](App& app, const std::function<void(Node&)>& set) {
+        auto it = app.nodes.find(path);
+        if (it == app.nodes.end() || it->second.labelGen != gen) return;
+        set(it->second);
+        if (--*left == 0) it->second.labelKnown = true;
+    };
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetAttributes", nullptr, "(a{ss})",
+        [finish](App& app, GVariant* r) {
+            finish(app, [r](Node& n) {
+                const char* v = nullptr;
+                if (!r) return;
+                Variant dict(g_variant_get_child_value(r, 0));
+                if (g_variant_lookup(dict.get(), "placeholder-text", "&s", &v)) n.placeholder = v;
+            });
+        });
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetRelationSet", nullptr, "(a(ua(so)))",
+        [finish, bus](App& app, GVariant* r) {
+            finish(app, [r, &bus](Node& n) {
+                if (!r) return;
+                GVariantIter* rels = nullptr;
+                g_variant_get(r, "(a(ua(so)))", &rels);
+                guint32 type = 0;
+                GVariantIter* targets = nullptr;
+                while (g_variant_iter_next(rels, "(ua(so))", &type, &targets)) {
+                    const char* b = nullptr;
+                    const char* p = nullptr;
+                    while (g_variant_iter_next(targets, "(&s&o)", &b, &p))
+                        if (type == ATSPI_RELATION_LABELLED_BY && n.labelledBy.empty() && b == bus)
+                            n.labelledBy = p;
+                    g_variant_iter_free(targets);
+                }
+                g_variant_iter_free(rels);
+            });
+        });
+    if (help)
+        ask(bus, path, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.a11y.atspi.Accessible", "HelpText"), "(v)",
+            [finish](App& app, GVariant* r) {
+                finish(app, [r](Node& n) {
+                    if (!r) return;
+                    Variant v(g_variant_get_child_value(r, 0));
+                    Variant s(g_variant_get_variant(v.get()));
+                    if (g_variant_is_of_type(s.get(), G_VARIANT_TYPE_STRING))
+                        n.help = g_variant_get_string(s.get(), nullptr);
+                });
+            });
+}
+
+// What a node needs beyond the basic facts, once those are known.
+void fetchDetails(const std::string& bus, const std::string& path, uint32_t role, bool unnamed) {
+    if (axlinux::textValued(role)) fetchText(bus, path);
+    if (unnamed) fetchLabel(bus, path);
+}
+
+void fetchChildren(const std::string& bus, const std::string& path) {
+    unsigned gen;
+    {
+        std::lock_guard lock(mutex);
+        Node* n = nodeOf(bus, path);
+        if (!n) return;
+        n->childrenKnown = false;
+        gen = ++n->childrenGen;
+    }
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))",
+        [bus, path, gen](App& app, GVariant* r) {
+            auto it = app.nodes.find(path);
+            if (it == app.nodes.end() || it->second.childrenGen != gen || !r) return;
+            std::vector<std::string> kids;
+            GVariantIter* iter = nullptr;
+            g_variant_get(r, "(a(so))", &iter);
+            const char* b = nullptr;
+            const char* p = nullptr;
+            while (g_variant_iter_next(iter, "(&s&o)", &b, &p))
+                if (b == bus) kids.emplace_back(p);
+            g_variant_iter_free(iter);
+            std::vector<std::string> gone;
+            for (auto& old : it->second.children)
+                if (std::find(kids.begin(), kids.end(), old) == kids.end()) gone.push_back(old);
+            std::vector<std::string> fresh;
+            for (auto& k : kids)
+                if (!app.nodes.count(k)) fresh.push_back(k);
+            it->second.children = kids;
+            it->second.childrenKnown = true;
+            for (auto& g : gone)
+                if (std::find(kids.begin(), kids.end(), g) == kids.end()) eraseSubtree(app, g);
+            // New children are fetched outside this reply (the lock is held here).
+            atspi::onEventThread([bus, path, fresh] {
+                for (auto& k : fresh)
+                    fetchSubtree(bus, k, path);
+            });
+        });
+}
+
+// The basic facts of one object, its children, then theirs.
+void fetchSubtree(const std::string& bus, const std::string& path, const std::string& parent) {
+    {
+        std::lock_guard lock(mutex);
+        auto a = apps.find(bus);
+        if (a == apps.end()) return;
+        Node& n = a->second.nodes[path];
+        n.parent = parent;
+    }
+    auto left = std::make_shared<int>(3);
+    auto done = [bus, path, left](App& app) {
+        if (--*left) return;
+        auto it = app.nodes.find(path);
+        if (it == app.nodes.end()) return;
+        it->second.fetched = true;
+        uint32_t role = it->second.role;
+        bool unnamed = it->second.name.empty() && it->second.description.empty();
+        atspi::onEventThread([bus, path, role, unnamed] {
+            fetchDetails(bus, path, role, unnamed);
+            fetchChildren(bus, path);
+        });
+    };
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)",
+        [path, done](App& app, GVariant* r) {
+            if (auto it = app.nodes.find(path); it != app.nodes.end() && r)
+                g_variant_get(r, "(u)", &it->second.role);
+            done(app);
+        });
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)",
+        [path, done](App& app, GVariant* r) {
+            if (auto it = app.nodes.find(path); it != app.nodes.end() && r) {
+                Variant au(g_variant_get_child_value(r, 0));
+                it->second.states = statesOf(au.get());
+            }
+            done(app);
+        });
+    ask(bus, path, "org.freedesktop.DBus.Properties", "GetAll",
+        g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})",
+        [path, done](App& app, GVariant* r) {
+            if (auto it = app.nodes.find(path); it != app.nodes.end() && r) {
+                Variant dict(g_variant_get_child_value(r, 0));
+                const char* s = nullptr;
+                if (g_variant_lookup(dict.get(), "Name", "&s", &s)) it->second.name = s;
+                if (g_variant_lookup(dict.get(), "Description", "&s", &s))
+                    it->second.description = s;
+                if (g_variant_lookup(dict.get(), "HelpText", "&s", &s)) app.helpText = true;
+            }
+            done(app);
+        });
+}
+
+// The whole tree in one answer where the toolkit offers it (no text, relations or help there).
+void build(const std::string& bus) {
+    ask(bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems", nullptr,
+        "(a((so)(so)(so)iiassusau))", [bus](App& app, GVariant* r) {
+            if (!r) {
+                atspi::onEventThread([bus] { fetchSubtree(bus, axlinux::rootPath, ""); });
+                return;
+            }
+            Variant items(g_variant_get_child_value(r, 0));
+            struct Place {
+                std::string parent;
+                int index, count;
+            };
+            std::unordered_map<std::string, Place> places;
+            GVariantIter it;
+            g_variant_iter_init(&it, items.get());
+            GVariant* item;
+            while ((item = g_variant_iter_next_value(&it))) {
+                const char *ob, *op, *ab, *ap, *pb, *pp, *name, *desc;
+                gint32 index, count;
+                GVariantIter* ifaces;
+                guint32 role;
+                GVariantIter* states;
+                g_variant_get(item, "((&s&o)(&s&o)(&s&o)iiass&su&sau)", &ob, &op, &ab, &ap, &pb,
+                              &pp, &index, &count, &ifaces, &name, &role, &desc, &states);
+                g_variant_iter_free(ifaces);
+                guint32 w;
+                uint64_t st = 0;
+                for (int i = 0; i < 2 && g_variant_iter_next(states, "u", &w); ++i)
+                    st |= static_cast<uint64_t>(w) << (32 * i);
+                g_variant_iter_free(states);
+                g_variant_unref(item);
+                if (bus != ob) continue;
+                Node& n = app.nodes[op];
+                n.role = role;
+                n.name = name;
+                n.description = desc;
+                n.states = st;
+                n.fetched = true;
+                n.parent = pb == bus ? pp : "";
+                places[op] = {n.parent, index, count};
+            }
+            // Children in order of their index; a parent whose count doesn't add up is asked.
+            std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> byParent;
+            for (auto& [path, place] : places)
+                if (!place.parent.empty()) byParent[place.parent].emplace_back(place.index, path);
+            std::vector<std::string> ask, details;
+            for (auto& [path, n] : app.nodes) {
+                auto& kids = byParent[path];
+                std::sort(kids.begin(), kids.end());
+                bool whole = static_cast<int>(kids.size()) == places[path].count;
+                for (size_t i = 0; whole && i < kids.size(); ++i)
+                    whole = kids[i].first == static_cast<int>(i);
+                if (whole) {
+                    n.children.clear();
+                    for (auto& k : kids)
+                        n.children.push_back(k.second);
+                    n.childrenKnown = true;
+                } else {
+                    ask.push_back(path);
+                }
+                details.push_back(path);
+            }
+            if (!app.nodes.count(axlinux::rootPath)) {
+                app.nodes[axlinux::rootPath];
+                ask.push_back(axlinux::rootPath);
+            }
+            atspi::onEventThread([bus, ask, details] {
+                for (auto& p : details) {
+                    uint32_t role = 0;
+                    bool unnamed = false;
+                    {
+                        std::lock_guard lock(mutex);
+                        Node* n = nodeOf(bus, p);
+                        if (!n) continue;
+                        role = n->role;
+                        unnamed = n->name.empty() && n->description.empty();
+                    }
+                    fetchDetails(bus, p, role, unnamed);
+                }
+                for (auto& p : ask) {
+                    std::lock_guard lock(mutex);
+                    if (Node* n = nodeOf(bus, p); n && !n->fetched) {
+                        mutex.unlock();
+                        fetchSubtree(bus, p, "");
+                        mutex.lock();
+                        continue;
+                    }
+                }
+                for (auto& p : ask)
+                    fetchChildren(bus, p);
+            });
+        });
+}
+
+void stateChanged(const atspi::Event& e) {
+    static const std::unordered_map<std::string, AtspiStateType> bits = {
+        {"focused", ATSPI_STATE_FOCUSED},
+        {"checked", ATSPI_STATE_CHECKED},
+        {"selected", ATSPI_STATE_SELECTED},
+        {"showing", ATSPI_STATE_SHOWING},
+        {"visible", ATSPI_STATE_VISIBLE},
+        {"active", ATSPI_STATE_ACTIVE},
+        {"enabled", ATSPI_STATE_ENABLED},
+        {"sensitive", ATSPI_STATE_SENSITIVE},
+        {"editable", ATSPI_STATE_EDITABLE},
+        {"expanded", ATSPI_STATE_EXPANDED},
+        {"multi-line", ATSPI_STATE_MULTI_LINE},
+        {"single-line", ATSPI_STATE_SINGLE_LINE},
+        {"pressed", ATSPI_STATE_PRESSED},
+        {"armed", ATSPI_STATE_ARMED},
+        {"iconified", ATSPI_STATE_ICONIFIED},
+        {"indeterminate", ATSPI_STATE_INDETERMINATE},
+        {"busy", ATSPI_STATE_BUSY},
+        {"has-tooltip", ATSPI_STATE_HAS_TOOLTIP},
+    };
+    std::lock_guard lock(mutex);
+    auto a = apps.find(e.sender);
+    if (a == apps.end()) return;
+    auto n = a->second.nodes.find(e.path);
+    if (n == a->second.nodes.end()) return;
+    if (e.minor == "defunct" && e.detail1) {
+        eraseSubtree(a->second, e.path);
+        return;
+    }
+    auto bit = bits.find(e.minor);
+    if (bit == bits.end()) {
+        // A state we don't keep by name: the whole set is asked again.
+        n->second.fetched = false;
+        std::string bus = e.sender, path = e.path;
+        unsigned gen = ++n->second.statesGen;
+        atspi::onEventThread([bus, path, gen] {
+            ask(bus, path, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)",
+                [path, gen](App& app, GVariant* r) {
+                    auto it = app.nodes.find(path);
+                    if (it == app.nodes.end() || it->second.statesGen != gen || !r) return;
+                    Variant au(g_variant_get_child_value(r, 0));
+                    it->second.states = statesOf(au.get());
+                    it->second.fetched = true;
+                });
+        });
+        return;
+    }
+    uint64_t mask = uint64_t(1) << bit->second;
+    n->second.states = e.detail1 ? (n->second.states | mask) : (n->second.states & ~mask);
+}
+
+void propertyChanged(const atspi::Event& e) {
+    bool unnamed = false, role = false, label = false;
+    {
+        std::lock_guard lock(mutex);
+        Node* n = nodeOf(e.sender, e.path);
+        if (!n) return;
+        const char* s = e.data && g_variant_is_of_type(e.data, G_VARIANT_TYPE_STRING)
+                            ? g_variant_get_string(e.data, nullptr)
+                            : nullptr;
+        if (e.minor == "accessible-name" || e.minor == "accessible-description") {
+            std::string& field = e.minor == "accessible-name" ? n->name : n->description;
+            if (s) {
+                field = s;
+            } else {
+                n->fetched = false; // asked again below
+                role = true;
+            }
+            unnamed = n->name.empty() && n->description.empty();
+            label = true;
+        } else if (e.minor == "accessible-role") {
+            n->fetched = false;
+            role = true;
+        }
+    }
+    if (role) {
+        std::string parent;
+        {
+            std::lock_guard lock(mutex);
+            if (Node* n = nodeOf(e.sender, e.path)) parent = n->parent;
+        }
+        fetchSubtree(e.sender, e.path, parent);
+    } else if (label && unnamed) {
+        fetchLabel(e.sender, e.path);
+    }
+}
+
+void forgetApp(const std::string& bus) {
+    std::lock_guard lock(mutex);
+    apps.erase(bus);
+}
+
+std::once_flag watchingNames;
+
+} // namespace
+
+void onEvent(const atspi::Event& e) {
+    {
+        std::lock_guard lock(mutex);
+        if (!apps.count(e.sender)) return;
+    }
+    if (e.kind != "Object") return;
+    if (e.member == "ChildrenChanged") {
+        fetchChildren(e.sender, e.path);
+    } else if (e.member == "StateChanged") {
+        stateChanged(e);
+    } else if (e.member == "PropertyChange") {
+        propertyChanged(e);
+    } else if (e.member == "TextChanged") {
+        fetchText(e.sender, e.path);
+    } else if (e.member == "AttributesChanged") {
+        fetchLabel(e.sender, e.path);
+    }
+}
+
+void mirror(const std::string& bus, int pid) {
+    axtrack::start();
+    atspi::onEventThread([bus, pid] {
+        std::call_once(watchingNames, [] {
+            // A connection that leaves the bus takes its mirror with it.
+            if (GDBusConnection* c = atspi::bus())
+                g_dbus_connection_signal_subscribe(
+                    c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                    "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                    [](GDBusConnection*, const char*, const char*, const char*, const char*,
+                       GVariant* params, gpointer) {
+                        const char *name, *from, *to;
+                        g_variant_get(params, "(&s&s&s)", &name, &from, &to);
+                        if (!*to) forgetApp(name);
+                    },
+                    nullptr, nullptr);
+        });
+        {
+            std::lock_guard lock(mutex);
+            auto a = apps.find(bus);
+            if (a != apps.end()) {
+                a->second.serial = ++serialNow;
+                return;
+            }
+            while (apps.size() >= appsKept) {
+                auto oldest = std::min_element(apps.begin(), apps.end(), [](auto& x, auto& y) {
+                    return x.second.serial < y.second.serial;
+                });
+                apps.erase(oldest);
+            }
+            App& app = apps[bus];
+            app.pid = pid;
+            app.serial = ++serialNow;
+        }
+        // GTK's bridge offers its Cache only after a first call: a small one goes first.
+        ask(bus, axlinux::rootPath, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.a11y.atspi.Accessible", "HelpText"), "(v)",
+            [bus](App& app, GVariant* r) {
+                app.helpText = r != nullptr;
+                atspi::onEventThread([bus] { build(bus); });
+            });
+    });
+}
+
+bool withFacts(const std::string& bus, const std::string& path,
+               const std::function<void(const axlinux::Facts&)>& read) {
+    std::lock_guard lock(mutex);
+    Node* n = nodeOf(bus, path);
+    if (!n || !n->fetched) return false;
+    read(*n);
+    return true;
+}
+
+Stats stats(const std::string& bus) {
+    Stats s;
+    std::lock_guard lock(mutex);
+    auto a = apps.find(bus);
+    if (a == apps.end()) return s;
+    s.pending = a->second.pending;
+    for (auto& [path, n] : a->second.nodes) {
+        ++s.nodes;
+        bool textOk = !axlinux::textValued(n.role) || n.textKnown;
+        bool labelOk = !(n.name.empty() && n.description.empty()) || n.labelKnown;
+        if (n.fetched && textOk && labelOk && n.childrenKnown) ++s.complete;
+        s.bytes += sizeof(Node) + path.capacity() + n.name.capacity() + n.description.capacity() +
+                   n.text.capacity() + n.parent.capacity() + n.placeholder.capacity() +
+                   n.help.capacity() + n.labelledBy.capacity() + 32;
+        for (auto& c : n.children)
+            s.bytes += sizeof(std::string) + c.capacity();
+    }
+    return s;
+}
+
+} // namespace axmirror

@@ -1,0 +1,218 @@
+// One listener for the accessibility bus's events: the mirror's updates first, then focus
+// tracking, then the notifications of observed applications, handed to the main loop.
+#include "platform/linux/ax_track.h"
+#include "platform/ax.h"
+#include "platform/linux/ax_element.h"
+#include "platform/linux/ax_mirror.h"
+#include "platform/linux/ax_roles.h"
+
+#include <atspi/atspi-constants.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <unordered_map>
+
+namespace ax {
+
+struct Observer {
+    int pid = -1;
+    Callback callback;
+    std::mutex mutex;
+    std::set<std::string> notifications;
+    std::atomic<bool> attached{false};
+};
+
+} // namespace ax
+
+namespace axtrack {
+namespace {
+
+std::mutex focusMutex;
+std::map<std::string, std::string> focusedByApp;
+std::string lastFocusBus, lastFocusPath;
+std::atomic<bool> secure{false};
+
+std::mutex observersMutex;
+std::vector<std::weak_ptr<ax::Observer>> observers;
+
+// Roles seldom change: remembered per object so the event thread asks each object once.
+std::unordered_map<std::string, uint32_t> roles;
+
+std::optional<uint32_t> roleOf(const std::string& bus, const std::string& path) {
+    std::optional<uint32_t> role;
+    if (axmirror::withFacts(bus, path, [&](const axlinux::Facts& f) { role = f.role; }))
+        return role;
+    std::string key = bus + path;
+    if (auto it = roles.find(key); it != roles.end()) return it->second;
+    atspi::Variant r =
+        atspi::call(bus, path, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)", 250);
+    if (!r) return std::nullopt;
+    guint32 v = 0;
+    g_variant_get(r.get(), "(u)", &v);
+    if (roles.size() > 20000) roles.clear();
+    roles[key] = v;
+    return v;
+}
+
+// GTK sends no event when a menu item is chosen: the item highlighted when its menu closes is
+// taken as the one chosen.
+std::map<std::string, std::string> menuClosing;
+
+void trackFocus(const atspi::Event& e) {
+    if (e.member != "StateChanged" || e.minor != "focused") return;
+    std::lock_guard lock(focusMutex);
+    if (e.detail1) {
+        focusedByApp[e.sender] = e.path;
+        lastFocusBus = e.sender;
+        lastFocusPath = e.path;
+        auto role = roleOf(e.sender, e.path);
+        secure = role && axlinux::passwordRole(*role);
+    } else {
+        if (auto it = focusedByApp.find(e.sender); it != focusedByApp.end() && it->second == e.path)
+            focusedByApp.erase(it);
+        if (lastFocusBus == e.sender && lastFocusPath == e.path) secure = false;
+    }
+}
+
+std::vector<std::string> notificationsOf(const atspi::Event& e) {
+    const std::string& m = e.member;
+    if (e.kind == "Window") {
+        if (m == "Activate") return {"AXFocusedWindowChanged", "AXMainWindowChanged"};
+        if (m == "Create") return {"AXWindowCreated"};
+        return {};
+    }
+    if (e.kind != "Object") return {};
+    if (m == "StateChanged") {
+        if (e.minor == "focused" && e.detail1) return {"AXFocusedUIElementChanged"};
+        if (e.minor == "checked") return {"AXValueChanged"};
+        if (e.minor == "selected" || e.minor == "showing") {
+            auto role = roleOf(e.sender, e.path);
+            if (!role || !axlinux::menuItemRole(*role)) return {};
+            auto it = menuClosing.find(e.sender);
+            if (e.minor == "selected" && !e.detail1) {
+                menuClosing[e.sender] = e.path;
+            } else if (e.minor == "selected") {
+                if (it != menuClosing.end()) menuClosing.erase(it);
+            } else if (!e.detail1 && it != menuClosing.end() && it->second == e.path) {
+                menuClosing.erase(it);
+                return {"AXMenuItemSelected"};
+            }
+        }
+        return {};
+    }
+    if (m == "PropertyChange") {
+        if (e.minor == "accessible-value") return {"AXValueChanged"};
+        if (e.minor == "accessible-name") {
+            auto role = roleOf(e.sender, e.path);
+            if (role && axlinux::windowRole(*role)) return {"AXTitleChanged"};
+        }
+        return {};
+    }
+    if (m == "TextChanged") {
+        // Labels change their text too; only what a person edits is a value change.
+        auto role = roleOf(e.sender, e.path);
+        if (role && axlinux::roleName(*role, false) == "AXStaticText") return {};
+        return {"AXValueChanged"};
+    }
+    if (m == "TextCaretMoved" || m == "TextSelectionChanged") return {"AXSelectedTextChanged"};
+    return {};
+}
+
+void deliver(const ax::ObserverRef& o, ax::ElementRef element, std::string note) {
+    auto* work = new std::function<void()>([o, element, note] {
+        if (o->attached) o->callback(element, note);
+    });
+    g_main_context_invoke_full(
+        g_main_context_default(), G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        work, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+void onEvent(const atspi::Event& e) {
+    axmirror::onEvent(e);
+    trackFocus(e);
+    std::vector<ax::ObserverRef> watching;
+    {
+        std::lock_guard lock(observersMutex);
+        std::erase_if(observers, [](auto& w) { return w.expired(); });
+        for (auto& w : observers)
+            if (auto o = w.lock(); o && o->attached) watching.push_back(o);
+    }
+    if (watching.empty()) return;
+    int pid = atspi::pidOf(e.sender, 250);
+    std::erase_if(watching, [&](auto& o) { return o->pid != pid; });
+    if (watching.empty()) return;
+    std::vector<std::string> notes = notificationsOf(e);
+    for (const std::string& note : notes)
+        for (auto& o : watching) {
+            {
+                std::lock_guard lock(o->mutex);
+                if (!o->notifications.count(note)) continue;
+            }
+            deliver(o, axlinux::makeElement(e.sender, e.path, pid, 250), note);
+        }
+}
+
+std::once_flag started;
+
+} // namespace
+
+void start() {
+    std::call_once(started, [] { atspi::addListener(onEvent); });
+}
+
+std::string focusedPath(const std::string& bus) {
+    std::lock_guard lock(focusMutex);
+    auto it = focusedByApp.find(bus);
+    return it == focusedByApp.end() ? std::string() : it->second;
+}
+
+bool passwordFocused() {
+    return secure;
+}
+
+} // namespace axtrack
+
+namespace ax {
+
+ObserverRef createObserver(int pid, Callback callback) {
+    if (pid < 1 || !callback || !atspi::bus()) return nullptr;
+    axtrack::start();
+    auto o = std::make_shared<Observer>();
+    o->pid = pid;
+    o->callback = std::move(callback);
+    // The app is observed from now on: mirror its tree so walks read memory.
+    for (const std::string& name : atspi::applications(250))
+        if (atspi::pidOf(name, 250) == pid) axmirror::mirror(name, pid);
+    std::lock_guard lock(axtrack::observersMutex);
+    axtrack::observers.push_back(o);
+    return o;
+}
+
+bool addNotification(const ObserverRef& observer, const ElementRef& element,
+                     std::string_view notification) {
+    static const std::set<std::string, std::less<>> known = {
+        "AXFocusedWindowChanged", "AXMainWindowChanged", "AXFocusedUIElementChanged",
+        "AXTitleChanged",         "AXWindowCreated",     "AXValueChanged",
+        "AXSelectedTextChanged",  "AXMenuItemSelected"};
+    if (!observer || !element || !known.count(notification)) return false;
+    std::lock_guard lock(observer->mutex);
+    observer->notifications.emplace(notification);
+    return true;
+}
+
+void attachObserver(const ObserverRef& observer) {
+    if (observer) observer->attached = true;
+}
+
+void detachObserver(const ObserverRef& observer) {
+    if (observer) observer->attached = false;
+}
+
+} // namespace ax
