@@ -97,22 +97,9 @@ void onSignal(GDBusConnection*, const char* sender, const char* path, const char
 }
 
 // Applications send only the events some client asked the registry for.
-constexpr const char* wantedEvents[] = {
-    "object:state-changed",
-    "object:property-change",
-    "object:children-changed",
-    "object:text-changed",
-    "object:text-caret-moved",
-    "object:text-selection-changed",
-    "object:attributes-changed",
-    "object:selection-changed",
-    "object:active-descendant-changed",
-    "window:activate",
-    "window:deactivate",
-    "window:create",
-    "window:destroy",
-    "focus:",
-};
+// (Names narrower than a whole class, like "object:state-changed", were not matched by GTK's
+// bridge here.)
+constexpr const char* wantedEvents[] = {"object:", "window:", "focus:"};
 
 void startPump() {
     GMainContext* ctx = g_main_context_new();
@@ -248,14 +235,19 @@ void onEventThread(std::function<void()> work) {
         std::lock_guard lock(pumpMutex);
         ctx = pumpContext;
     }
-    g_main_context_invoke_full(
-        ctx, G_PRIORITY_DEFAULT,
+    // Always queued, never run in place: callers may hold locks the work takes.
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(
+        source,
         [](gpointer data) -> gboolean {
             (*static_cast<std::function<void()>*>(data))();
             return G_SOURCE_REMOVE;
         },
         new std::function<void()>(std::move(work)),
         [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    g_source_attach(source, ctx);
+    g_source_unref(source);
 }
 
 std::string plainText(std::string text) {

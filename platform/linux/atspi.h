@@ -50,7 +50,8 @@ struct Event {
 // and registers our interest with the registry.
 void addListener(std::function<void(const Event&)> listener);
 
-// Runs work on the event thread (its default context is the thread's own).
+// Queues work for the event thread (its default context is the thread's own); never runs it in
+// place.
 void onEventThread(std::function<void()> work);
 
 // Strips the object-replacement characters that stand for embedded children in a text.

@@ -9,6 +9,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -290,16 +291,18 @@ void build(const std::string& bus) {
                 GVariantIter* ifaces;
                 guint32 role;
                 GVariantIter* states;
-                g_variant_get(item, "((&s&o)(&s&o)(&s&o)iiass&su&sau)", &ob, &op, &ab, &ap, &pb,
-                              &pp, &index, &count, &ifaces, &name, &role, &desc, &states);
+                g_variant_get(item, "((&s&o)(&s&o)(&s&o)iias&su&sau)", &ob, &op, &ab, &ap, &pb, &pp,
+                              &index, &count, &ifaces, &name, &role, &desc, &states);
                 g_variant_iter_free(ifaces);
                 guint32 w;
                 uint64_t st = 0;
                 for (int i = 0; i < 2 && g_variant_iter_next(states, "u", &w); ++i)
                     st |= static_cast<uint64_t>(w) << (32 * i);
                 g_variant_iter_free(states);
-                g_variant_unref(item);
-                if (bus != ob) continue;
+                if (bus != ob) {
+                    g_variant_unref(item);
+                    continue;
+                }
                 Node& n = app.nodes[op];
                 n.role = role;
                 n.name = name;
@@ -308,6 +311,7 @@ void build(const std::string& bus) {
                 n.fetched = true;
                 n.parent = pb == bus ? pp : "";
                 places[op] = {n.parent, index, count};
+                g_variant_unref(item);
             }
             // Children in order of their index; a parent whose count doesn't add up is asked.
             std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> byParent;
@@ -522,8 +526,15 @@ void mirror(const std::string& bus, int pid) {
     });
 }
 
+std::atomic<bool> enabled{true};
+
+void setEnabled(bool on) {
+    enabled = on;
+}
+
 bool withFacts(const std::string& bus, const std::string& path,
                const std::function<void(const axlinux::Facts&)>& read) {
+    if (!enabled) return false;
     std::lock_guard lock(mutex);
     Node* n = nodeOf(bus, path);
     if (!n || !n->fetched) return false;

@@ -17,6 +17,9 @@ void mirror(const std::string& bus, int pid);
 bool withFacts(const std::string& bus, const std::string& path,
                const std::function<void(const axlinux::Facts&)>& read);
 
+// Reads skip the mirror while off (for comparing it with the live tree); on by default.
+void setEnabled(bool on);
+
 // Counts for tests and benchmarks: nodes mirrored, and how many have every piece known.
 struct Stats {
     size_t nodes = 0, complete = 0, pending = 0, bytes = 0;

@@ -2,9 +2,15 @@
 #include "common/utf16.h"
 #include "platform/linux/xdisplay.h"
 #include "platform/linux/xprops.h"
+#include "platform/notices.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 
 namespace workspace {
@@ -16,6 +22,8 @@ std::string commOf(int pid) {
     std::getline(in, s);
     return s;
 }
+
+} // namespace
 
 // Name and id as an application's window tells them: the WM_CLASS class is the name people
 // see in task lists; the GTK application id, when there is one, is the stable id.
@@ -34,8 +42,6 @@ App appOf(Display* dpy, Window w, int pid) {
     app.name = utf16::sanitize(!cls.empty() ? cls : commOf(pid));
     return app;
 }
-
-} // namespace
 
 std::optional<App> frontApplication() {
     Display* dpy = xlinux::display();
@@ -65,9 +71,67 @@ std::optional<App> runningApplication(int pid) {
     return app;
 }
 
-// Placeholder until the accessibility backend recognises Electron's install folder.
-bool electronApp(const App&) {
-    return false;
+// Electron ships its application as resources/app.asar (or its own electron.asar) beside the
+// executable.
+bool electronApp(const App& app) {
+    if (app.pid < 1) return false;
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(app.pid) + "/exe", ec);
+    if (ec) return false;
+    auto resources = exe.parent_path() / "resources";
+    return std::filesystem::exists(resources / "app.asar", ec) ||
+           std::filesystem::exists(resources / "electron.asar", ec);
 }
 
 } // namespace workspace
+
+namespace notices {
+namespace {
+
+// The front application's changes come from the root window's _NET_ACTIVE_WINDOW, on a
+// connection of our own so that no other reader of the shared one loses its events.
+Display* activeDpy = nullptr;
+Atom activeAtom = None;
+int lastActivePid = 0;
+std::function<void(const std::optional<workspace::App>&)> activateHandler;
+
+std::optional<workspace::App> frontOn(Display* dpy) {
+    Window w = xlinux::activeWindow(dpy);
+    if (!w) return std::nullopt;
+    int pid = xlinux::windowPid(dpy, w);
+    if (pid < 1) return std::nullopt;
+    return workspace::appOf(dpy, w, pid);
+}
+
+gboolean onActiveChange(int, GIOCondition, gpointer) {
+    bool changed = false;
+    while (XPending(activeDpy)) {
+        XEvent ev;
+        XNextEvent(activeDpy, &ev);
+        if (ev.type == PropertyNotify && ev.xproperty.atom == activeAtom) changed = true;
+    }
+    if (!changed) return G_SOURCE_CONTINUE;
+    auto app = frontOn(activeDpy);
+    int pid = app ? app->pid : 0;
+    // A switch between windows of one application is not an activation.
+    if (pid == lastActivePid) return G_SOURCE_CONTINUE;
+    lastActivePid = pid;
+    if (activateHandler) activateHandler(app);
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+void onActivate(std::function<void(const std::optional<workspace::App>&)> handler) {
+    activateHandler = std::move(handler);
+    if (activeDpy) return;
+    activeDpy = XOpenDisplay(nullptr);
+    if (!activeDpy) return;
+    activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
+    XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
+    if (auto app = frontOn(activeDpy)) lastActivePid = app->pid;
+    XFlush(activeDpy);
+    g_unix_fd_add(ConnectionNumber(activeDpy), G_IO_IN, onActiveChange, nullptr);
+}
+
+} // namespace notices

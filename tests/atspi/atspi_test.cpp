@@ -1,0 +1,364 @@
+// The accessibility backend against a real GTK3 window, on the virtual desktop this program is
+// started on (scripts/desktop.py run -- atspi_test). xdotool plays the person's hands.
+#include "platform/ax.h"
+#include "platform/input.h"
+#include "platform/linux/ax_mirror.h"
+#include "platform/notices.h"
+
+#include <gio/gio.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the main loop until done() holds or the time is up.
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        if (done()) return true;
+        g_usleep(10000);
+    }
+    return done();
+}
+
+void pumpFor(std::chrono::milliseconds span) {
+    pumpUntil([] { return false; }, span);
+}
+
+struct TestApp {
+    GPid pid = 0;
+    int in = -1, out = -1;
+    std::string buffered;
+
+    explicit TestApp(const std::string& name, int rows = 10) {
+        const char* script = std::getenv("ATSPI_TEST_APP");
+        std::string r = std::to_string(rows);
+        const char* argv[] = {"/usr/bin/python3", script, name.c_str(), r.c_str(), nullptr};
+        g_spawn_async_with_pipes(nullptr, const_cast<char**>(argv), nullptr,
+                                 G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in, &out,
+                                 nullptr, nullptr);
+    }
+    ~TestApp() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        close(in);
+        close(out);
+    }
+    // The next line the app prints, within the time.
+    std::string line(std::chrono::milliseconds limit = 10000ms) {
+        std::string got;
+        pumpUntil(
+            [&] {
+                auto nl = buffered.find('\n');
+                if (nl != std::string::npos) {
+                    got = buffered.substr(0, nl);
+                    buffered.erase(0, nl + 1);
+                    return true;
+                }
+                pollfd p{out, POLLIN, 0};
+                if (poll(&p, 1, 0) > 0) {
+                    char buf[512];
+                    ssize_t n = read(out, buf, sizeof buf);
+                    if (n > 0) buffered.append(buf, n);
+                }
+                return false;
+            },
+            limit);
+        return got;
+    }
+    void send(const std::string& command) {
+        std::string l = command + "\n";
+        ASSERT_EQ(write(in, l.data(), l.size()), ssize_t(l.size()));
+        EXPECT_EQ(line(), "ok");
+    }
+};
+
+void xdo(const std::string& args) {
+    std::string cmd = "xdotool " + args;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+std::string str(const ax::ElementRef& e, std::string_view name) {
+    auto v = ax::copyAttribute(e, name);
+    if (!v) return "<absent>";
+    if (auto s = std::get_if<std::string>(&*v)) return *s;
+    return "<other>";
+}
+
+std::vector<ax::ElementRef> children(const ax::ElementRef& e) {
+    auto v = ax::copyAttribute(e, "AXChildren");
+    if (!v) return {};
+    if (auto c = std::get_if<std::vector<ax::ElementRef>>(&*v)) return *c;
+    return {};
+}
+
+ax::ElementRef find(const ax::ElementRef& from, const std::string& role, const std::string& title,
+                    int depth = 0) {
+    if (depth > 30 || !from) return nullptr;
+    if (str(from, "AXRole") == role && (title.empty() || str(from, "AXTitle") == title))
+        return from;
+    for (auto& c : children(from))
+        if (auto f = find(c, role, title, depth + 1)) return f;
+    return nullptr;
+}
+
+// Role, subrole, labels and value of every element, one line each.
+void dump(const ax::ElementRef& e, std::string& out, int depth = 0) {
+    if (depth > 40) return;
+    out += std::string(depth, ' ') + str(e, "AXRole") + "|" + str(e, "AXSubrole") + "|" +
+           str(e, "AXTitle") + "|" + str(e, "AXDescription") + "|" + str(e, "AXValue") + "|" +
+           str(e, "AXPlaceholderValue") + "|" + str(e, "AXHelp") + "|";
+    auto t = ax::copyAttribute(e, "AXTitleUIElement");
+    if (t) {
+        if (auto te = std::get_if<ax::ElementRef>(&*t)) out += str(*te, "AXValue");
+    }
+    out += "\n";
+    for (auto& c : children(e))
+        dump(c, out, depth + 1);
+}
+
+// The plain field first, then the password field.
+std::vector<ax::ElementRef> textFields(const ax::ElementRef& window) {
+    std::vector<ax::ElementRef> fields;
+    std::function<void(const ax::ElementRef&)> collect = [&](const ax::ElementRef& e) {
+        if (str(e, "AXRole") == "AXTextField") fields.push_back(e);
+        for (auto& c : children(e))
+            collect(c);
+    };
+    collect(window);
+    std::sort(fields.begin(), fields.end(),
+              [](auto& a, auto& b) { return str(a, "AXSubrole") < str(b, "AXSubrole"); });
+    return fields;
+}
+
+std::pair<double, double> centre(const ax::ElementRef& e) {
+    auto p = ax::copyAttribute(e, "AXPosition");
+    auto s = ax::copyAttribute(e, "AXSize");
+    if (!p || !s) return {-1, -1};
+    auto pt = std::get<ax::Point>(*p);
+    auto sz = std::get<ax::Size>(*s);
+    return {pt.x + sz.w / 2, pt.y + sz.h / 2};
+}
+
+void clickOn(const ax::ElementRef& e) {
+    auto [x, y] = centre(e);
+    xdo("mousemove " + std::to_string(int(x)) + " " + std::to_string(int(y)) +
+        " sleep 0.1 click 1");
+}
+
+class Desktop : public ::testing::Test {
+  protected:
+    static inline TestApp* app = nullptr;
+    static inline ax::ElementRef root, window;
+    static void SetUpTestSuite() {
+        app = new TestApp("atspiapp");
+        ASSERT_EQ(app->line(20000ms), "ready");
+        pumpUntil([] {
+            root = ax::applicationElement(app->pid);
+            return root && str(root, "AXRole") == "AXApplication";
+        });
+        pumpUntil([] {
+            auto w = ax::copyAttribute(root, "AXFocusedWindow");
+            if (w) window = std::get<ax::ElementRef>(*w);
+            return window != nullptr;
+        });
+    }
+    static void TearDownTestSuite() {
+        delete app;
+        app = nullptr;
+    }
+};
+
+TEST_F(Desktop, DescribesTheWidgets) {
+    ASSERT_TRUE(window);
+    EXPECT_EQ(str(window, "AXRole"), "AXWindow");
+    EXPECT_EQ(str(window, "AXTitle"), "atspiapp");
+    EXPECT_EQ(ax::processOf(window), app->pid);
+
+    auto fields = textFields(window);
+    ASSERT_EQ(fields.size(), 2u);
+    auto entry = fields[0], secret = fields[1];
+    EXPECT_EQ(str(entry, "AXSubrole"), "<absent>");
+    EXPECT_EQ(str(secret, "AXSubrole"), "AXSecureTextField");
+    EXPECT_EQ(str(entry, "AXPlaceholderValue"), "you@example.org");
+    for (auto& [field, text] : {std::pair{entry, "Email"}, std::pair{secret, "Password"}}) {
+        auto label = ax::copyAttribute(field, "AXTitleUIElement");
+        ASSERT_TRUE(label);
+        EXPECT_EQ(str(std::get<ax::ElementRef>(*label), "AXValue"), text);
+    }
+
+    auto check = find(window, "AXCheckBox", "Remember me");
+    ASSERT_TRUE(check);
+    EXPECT_EQ(str(check, "AXValue"), "<absent>"); // not a text value
+    auto button = find(window, "AXButton", "Sign in");
+    ASSERT_TRUE(button);
+    // GTK shows a tooltip as the description when there is none.
+    EXPECT_EQ(str(button, "AXDescription"), "Signs you in");
+    EXPECT_TRUE(find(window, "AXMenuItem", "Open Recent"));
+    EXPECT_EQ(str(find(window, "AXStaticText", "r3c7"), "AXValue"), "r3c7");
+
+    auto [x, y] = centre(button);
+    ASSERT_GT(x, 0);
+    auto at = ax::elementAtPosition(root, x, y);
+    EXPECT_TRUE(ax::sameElement(at, button)) << str(at, "AXRole") << " " << str(at, "AXTitle");
+    EXPECT_FALSE(ax::elementAtPosition(root, 1279, 799)); // the bare desktop
+
+    // A process that isn't on the bus reads as absent; so does a null element.
+    auto none = ax::applicationElement(1);
+    EXPECT_FALSE(ax::copyAttribute(none, "AXRole"));
+    EXPECT_FALSE(ax::copyAttribute(nullptr, "AXRole"));
+}
+
+TEST_F(Desktop, NotificationsFromRealActions) {
+    std::multimap<std::string, ax::ElementRef> seen;
+    auto observer = ax::createObserver(
+        app->pid, [&](const ax::ElementRef& e, const std::string& n) { seen.emplace(n, e); });
+    ASSERT_TRUE(observer);
+    for (const char* n : {"AXFocusedWindowChanged", "AXMainWindowChanged",
+                          "AXFocusedUIElementChanged", "AXTitleChanged", "AXWindowCreated",
+                          "AXValueChanged", "AXSelectedTextChanged", "AXMenuItemSelected"})
+        EXPECT_TRUE(ax::addNotification(observer, root, n));
+    ax::attachObserver(observer);
+    auto has = [&](const char* n) { return [&, n] { return seen.count(n) > 0; }; };
+
+    auto entry = textFields(window).at(0);
+    clickOn(textFields(window).at(1));
+    pumpFor(300ms);
+    seen.clear();
+    clickOn(entry);
+    EXPECT_TRUE(pumpUntil(has("AXFocusedUIElementChanged")));
+    auto focused = ax::copyAttribute(root, "AXFocusedUIElement");
+    ASSERT_TRUE(focused);
+    EXPECT_TRUE(ax::sameElement(std::get<ax::ElementRef>(*focused), entry));
+    EXPECT_FALSE(input::secureInputEnabled());
+
+    xdo("type --delay 20 abc");
+    EXPECT_TRUE(pumpUntil(has("AXValueChanged")));
+    EXPECT_TRUE(pumpUntil(has("AXSelectedTextChanged")));
+    EXPECT_EQ(str(entry, "AXValue"), "abc");
+
+    seen.clear();
+    clickOn(find(window, "AXCheckBox", "Remember me"));
+    EXPECT_TRUE(pumpUntil(has("AXValueChanged")));
+
+    app->send("title Renamed");
+    EXPECT_TRUE(pumpUntil(has("AXTitleChanged")));
+    EXPECT_EQ(str(window, "AXTitle"), "Renamed");
+
+    // Choosing a menu item.
+    seen.clear();
+    clickOn(find(window, "AXMenu", "File"));
+    pumpFor(500ms);
+    xdo("key Down");
+    pumpFor(300ms);
+    xdo("key Return");
+    EXPECT_EQ(app->line(), "activated");
+    EXPECT_TRUE(pumpUntil(has("AXMenuItemSelected")));
+    if (seen.count("AXMenuItemSelected")) {
+        EXPECT_EQ(str(seen.find("AXMenuItemSelected")->second, "AXTitle"), "Open Recent");
+    }
+
+    // Secure input follows a password text's focus anywhere.
+    auto fields = textFields(window);
+    ASSERT_EQ(fields.size(), 2u);
+    clickOn(fields[1]);
+    EXPECT_TRUE(pumpUntil([] { return input::secureInputEnabled(); }));
+    clickOn(fields[0]);
+    EXPECT_TRUE(pumpUntil([] { return !input::secureInputEnabled(); }));
+
+    // Another app in front, then this one again: its window is activated.
+    std::vector<std::optional<workspace::App>> fronts;
+    notices::onActivate([&](const std::optional<workspace::App>& a) { fronts.push_back(a); });
+    TestApp other("otherapp", 1);
+    ASSERT_EQ(other.line(20000ms), "ready");
+    EXPECT_TRUE(pumpUntil(
+        [&] { return !fronts.empty() && fronts.back() && fronts.back()->pid == other.pid; }));
+    seen.clear();
+    ASSERT_EQ(write(other.in, "quit\n", 5), 5); // the window manager activates ours again
+    EXPECT_TRUE(pumpUntil([&] { return fronts.back() && fronts.back()->pid == app->pid; }));
+    EXPECT_TRUE(pumpUntil(has("AXFocusedWindowChanged")));
+    EXPECT_TRUE(seen.count("AXMainWindowChanged"));
+    for (auto& [n, e] : seen)
+        EXPECT_EQ(ax::processOf(e), app->pid) << n;
+
+    // Detached: nothing more arrives.
+    ax::detachObserver(observer);
+    seen.clear();
+    app->send("title Again");
+    pumpFor(500ms);
+    EXPECT_TRUE(seen.empty());
+    app->send("title Renamed");
+}
+
+TEST_F(Desktop, MirrorFollowsEveryKindOfChange) {
+    auto observer = ax::createObserver(app->pid, [](const ax::ElementRef&, const std::string&) {});
+    ASSERT_TRUE(observer);
+    // Mirrored and live reads must agree after each change, once the app has told of it.
+    auto agrees = [&] {
+        std::string live, mirrored;
+        axmirror::setEnabled(false);
+        dump(window, live);
+        axmirror::setEnabled(true);
+        dump(window, mirrored);
+        return live == mirrored;
+    };
+    auto settle = [&] {
+        bool same = pumpUntil(agrees, 5000ms);
+        if (!same) {
+            std::string live, mirrored;
+            axmirror::setEnabled(false);
+            dump(window, live);
+            axmirror::setEnabled(true);
+            dump(window, mirrored);
+            std::istringstream a(mirrored), b(live);
+            std::string la, lb, diff;
+            while (bool(std::getline(a, la)) | bool(std::getline(b, lb)))
+                if (la != lb) diff += "mirror: " + la + "\nlive:   " + lb + "\n";
+            ADD_FAILURE() << "mirror differs:\n" << diff;
+        }
+        return same;
+    };
+    EXPECT_TRUE(settle());
+    app->send("label 2 3 changed text");
+    EXPECT_TRUE(settle());
+    EXPECT_TRUE(find(window, "AXStaticText", "changed text"));
+    app->send("add a new label");
+    EXPECT_TRUE(settle());
+    EXPECT_TRUE(find(window, "AXStaticText", "a new label"));
+    app->send("remove");
+    EXPECT_TRUE(settle());
+    EXPECT_FALSE(find(window, "AXStaticText", "a new label"));
+    app->send("describe keeps you signed in");
+    EXPECT_TRUE(settle());
+    app->send("entry typed by the app");
+    EXPECT_TRUE(settle());
+    app->send("title Mirrored");
+    EXPECT_TRUE(settle());
+    EXPECT_EQ(str(window, "AXTitle"), "Mirrored");
+    ax::detachObserver(observer);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
