@@ -559,6 +559,48 @@ bool settle() {
     return answered;
 }
 
+// The window manager handles its events in order, so its answer to a request sent now says it
+// has caught up with everything before, such as reloading its keymap after a mapping change.
+// Until then it holds each press under its passive grab; the press keeps the time it was made,
+// so the second click of a double click would come too late to count as one. The request is
+// _NET_REQUEST_FRAME_EXTENTS for a window of our own, answered with _NET_FRAME_EXTENTS.
+bool windowManagerCaughtUp(Display* dpy) {
+    static Window probe = None;
+    static bool supported = [dpy] {
+        auto list = xlinux::cardinals(dpy, DefaultRootWindow(dpy), "_NET_SUPPORTED", XA_ATOM);
+        Atom wanted = atom(dpy, "_NET_REQUEST_FRAME_EXTENTS");
+        return std::find(list.begin(), list.end(), wanted) != list.end();
+    }();
+    if (!supported) return false;
+    Window root = DefaultRootWindow(dpy);
+    Atom extents = atom(dpy, "_NET_FRAME_EXTENTS");
+    if (!probe) {
+        probe = XCreateSimpleWindow(dpy, root, -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(dpy, probe, PropertyChangeMask);
+    }
+    XDeleteProperty(dpy, probe, extents);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = probe;
+    e.xclient.message_type = atom(dpy, "_NET_REQUEST_FRAME_EXTENTS");
+    e.xclient.format = 32;
+    XSendEvent(dpy, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    XFlush(dpy);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deliveryBoundMs);
+    for (;;) {
+        XEvent got;
+        while (XCheckTypedWindowEvent(dpy, probe, PropertyNotify, &got))
+            if (got.xproperty.atom == extents && got.xproperty.state == PropertyNewValue)
+                return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 10)));
+        XPending(dpy); // reads what arrived
+    }
+}
+
 // ---- Mouse ----
 
 // To the pixel that contains the point, as the window checks measured it.
@@ -588,6 +630,7 @@ bool postMouse(Display* dpy, const Mouse& m) {
         if (!pointerAt(dpy, m.x, m.y)) ok = moveTo(dpy, m.x, m.y);
         bool down = m.type == MouseType::LeftDown || m.type == MouseType::RightDown;
         unsigned int button = m.button == Button::Right ? 3 : 1;
+        if (down && m.clickState == 1) windowManagerCaughtUp(dpy);
         ok = ok && fakeButton(dpy, button, down);
         break;
     }
@@ -705,6 +748,8 @@ void undoChanges() {
     if (anyBound) {
         settle();
         remap(dpy, unbind);
+        // So that a click right after the answer is not held up by the reload.
+        windowManagerCaughtUp(dpy);
     }
     if (capsLifted) {
         if (!anyBound) settle();
