@@ -437,10 +437,37 @@ bool isKeyboardKey(KeySym sym) {
     return sym == XK_Return || sym == XK_Tab || sym == XK_BackSpace || sym == XK_Escape;
 }
 
+// A key of the keyboard that types sym without any modifier in the active group: such
+// characters (plain letters, digits, space) need no change of the mapping. 0 when there is none.
+KeyCode plainKey(Display* dpy, KeySym sym) {
+    static std::map<KeySym, KeyCode> known;
+    static int group = -1;
+    if (group < 0) {
+        XkbStateRec state;
+        group = XkbGetState(dpy, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+    }
+    if (auto it = known.find(sym); it != known.end()) return it->second;
+    int lo, hi;
+    XDisplayKeycodes(dpy, &lo, &hi);
+    KeyCode found = 0;
+    for (int code = lo; code <= hi && !found; ++code)
+        if (XkbKeycodeToKeysym(dpy, static_cast<KeyCode>(code), static_cast<unsigned>(group), 0) ==
+            sym)
+            found = static_cast<KeyCode>(code);
+    known[sym] = found;
+    return found;
+}
+
+// Whether the character goes through a borrowed code.
+bool borrows(Display* dpy, KeySym sym) {
+    return !isKeyboardKey(sym) && !plainKey(dpy, sym);
+}
+
 KeyCode codeForCodePoint(Display* dpy, UChar32 cp) {
     KeySym sym = symForCodePoint(cp);
     KeyCode code = 0;
     if (isKeyboardKey(sym)) code = codeOf(dpy, sym);
+    if (!code) code = plainKey(dpy, sym);
     if (!code) code = codeForSym(dpy, sym);
     return code;
 }
@@ -485,7 +512,7 @@ bool postText(Display* dpy, const Key& key) {
     for (std::size_t i = 0; i < chars.size(); ++i) {
         KeyCode code = codeForCodePoint(dpy, chars[i]);
         if (!code || !fakeKey(dpy, code, true)) return false;
-        if (!isKeyboardKey(symForCodePoint(chars[i]))) ++typedSoFar;
+        if (borrows(dpy, symForCodePoint(chars[i]))) ++typedSoFar;
         if (i + 1 < chars.size()) {
             if (!fakeKey(dpy, code, false)) return false;
         } else {
@@ -715,9 +742,11 @@ Result post(const Event& event) {
 void prepareText(const std::u16string& text) {
     upcoming.clear();
     typedSoFar = 0;
+    Display* dpy = connection();
+    if (!dpy) return;
     for (UChar32 cp : characters(text)) {
         KeySym sym = symForCodePoint(cp);
-        if (!isKeyboardKey(sym)) upcoming.push_back(sym);
+        if (borrows(dpy, sym)) upcoming.push_back(sym);
     }
 }
 
