@@ -402,10 +402,37 @@ bool isKeyboardKey(KeySym sym) {
     return sym == XK_Return || sym == XK_Tab || sym == XK_BackSpace || sym == XK_Escape;
 }
 
+// A key of the keyboard that types sym without any modifier in the active group: such
+// characters (plain letters, digits, space) need no change of the mapping. 0 when there is none.
+KeyCode plainKey(Display* dpy, KeySym sym) {
+    static std::map<KeySym, KeyCode> known;
+    static int group = -1;
+    if (group < 0) {
+        XkbStateRec state;
+        group = XkbGetState(dpy, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+    }
+    if (auto it = known.find(sym); it != known.end()) return it->second;
+    int lo, hi;
+    XDisplayKeycodes(dpy, &lo, &hi);
+    KeyCode found = 0;
+    for (int code = lo; code <= hi && !found; ++code)
+        if (XkbKeycodeToKeysym(dpy, static_cast<KeyCode>(code), static_cast<unsigned>(group), 0) ==
+            sym)
+            found = static_cast<KeyCode>(code);
+    known[sym] = found;
+    return found;
+}
+
+// Whether the character goes through a borrowed code.
+bool borrows(Display* dpy, KeySym sym) {
+    return !isKeyboardKey(sym) && !plainKey(dpy, sym);
+}
+
 KeyCode codeForCodePoint(Display* dpy, UChar32 cp) {
     KeySym sym = symForCodePoint(cp);
     KeyCode code = 0;
     if (isKeyboardKey(sym)) code = codeOf(dpy, sym);
+    if (!code) code = plainKey(dpy, sym);
     if (!code) code = codeForSym(dpy, sym);
     return code;
 }
@@ -450,7 +477,7 @@ bool postText(Display* dpy, const Key& key) {
     for (std::size_t i = 0; i < chars.size(); ++i) {
         KeyCode code = codeForCodePoint(dpy, chars[i]);
         if (!code || !fakeKey(dpy, code, true)) return false;
-        if (!isKeyboardKey(symForCodePoint(chars[i]))) ++typedSoFar;
+        if (borrows(dpy, symForCodePoint(chars[i]))) ++typedSoFar;
         if (i + 1 < chars.size()) {
             if (!fakeKey(dpy, code, false)) return false;
         } else {
@@ -524,6 +551,48 @@ bool settle() {
     return answered;
 }
 
+// The window manager handles its events in order, so its answer to a request sent now says it
+// has caught up with everything before, such as reloading its keymap after a mapping change.
+// Until then it holds each press under its passive grab; the press keeps the time it was made,
+// so the second click of a double click would come too late to count as one. The request is
+// _NET_REQUEST_FRAME_EXTENTS for a window of our own, answered with _NET_FRAME_EXTENTS.
+bool windowManagerCaughtUp(Display* dpy) {
+    static Window probe = None;
+    static bool supported = [dpy] {
+        auto list = xlinux::cardinals(dpy, DefaultRootWindow(dpy), "_NET_SUPPORTED", XA_ATOM);
+        Atom wanted = atom(dpy, "_NET_REQUEST_FRAME_EXTENTS");
+        return std::find(list.begin(), list.end(), wanted) != list.end();
+    }();
+    if (!supported) return false;
+    Window root = DefaultRootWindow(dpy);
+    Atom extents = atom(dpy, "_NET_FRAME_EXTENTS");
+    if (!probe) {
+        probe = XCreateSimpleWindow(dpy, root, -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(dpy, probe, PropertyChangeMask);
+    }
+    XDeleteProperty(dpy, probe, extents);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = probe;
+    e.xclient.message_type = atom(dpy, "_NET_REQUEST_FRAME_EXTENTS");
+    e.xclient.format = 32;
+    XSendEvent(dpy, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    XFlush(dpy);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deliveryBoundMs);
+    for (;;) {
+        XEvent got;
+        while (XCheckTypedWindowEvent(dpy, probe, PropertyNotify, &got))
+            if (got.xproperty.atom == extents && got.xproperty.state == PropertyNewValue)
+                return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 10)));
+        XPending(dpy); // reads what arrived
+    }
+}
+
 // ---- Mouse ----
 
 // To the pixel that contains the point, as the window checks measured it.
@@ -553,6 +622,7 @@ bool postMouse(Display* dpy, const Mouse& m) {
         if (!pointerAt(dpy, m.x, m.y)) ok = moveTo(dpy, m.x, m.y);
         bool down = m.type == MouseType::LeftDown || m.type == MouseType::RightDown;
         unsigned int button = m.button == Button::Right ? 3 : 1;
+        if (down && m.clickState == 1) windowManagerCaughtUp(dpy);
         ok = ok && fakeButton(dpy, button, down);
         break;
     }
@@ -637,9 +707,11 @@ Result post(const Event& event) {
 void prepareText(const std::u16string& text) {
     upcoming.clear();
     typedSoFar = 0;
+    Display* dpy = connection();
+    if (!dpy) return;
     for (UChar32 cp : characters(text)) {
         KeySym sym = symForCodePoint(cp);
-        if (!isKeyboardKey(sym)) upcoming.push_back(sym);
+        if (borrows(dpy, sym)) upcoming.push_back(sym);
     }
 }
 
@@ -670,6 +742,8 @@ void undoChanges() {
     if (anyBound) {
         settle();
         remap(dpy, unbind);
+        // So that a click right after the answer is not held up by the reload.
+        windowManagerCaughtUp(dpy);
     }
     if (capsLifted) {
         if (!anyBound) settle();

@@ -145,7 +145,7 @@ class InputTest(unittest.TestCase):
         text = self.app.ask("text")["text"]
         self.assertTrue(text.startswith("x") and text.endswith("\u65e5\u672c"), text)
 
-    def test_a_text_changes_the_key_mapping_twice_whatever_its_length(self):
+    def test_a_text_changes_the_key_mapping_at_most_twice(self):
         # Each change makes every client reload its keymap: one to bind, one to unbind.
         def changes(*words):
             before = self.app.ask("keymaps")["count"]
@@ -159,7 +159,11 @@ class InputTest(unittest.TestCase):
                 count = now
             return count - before
 
-        one = changes("type", "a")
+        # Characters on the keyboard's keys without a modifier need no change at all (the first
+        # key an app receives may make it read its keymap once).
+        changes("type", "a")
+        self.assertEqual(changes("type", "hello 42"), 0)
+        one = changes("type", "\u2713")
         self.assertGreater(one, 0)
         # GDK counts a change as several notices, not always the same number of them: eight
         # characters must cost less than two changes of one.
