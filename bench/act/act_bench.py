@@ -8,7 +8,7 @@ click: wall time of `act click X Y --pid P` against `xdotool mousemove X Y click
        pauses; it is compared with xdotool's whole time, and with xdotool's time without the
        100 ms it sleeps after a click (`click --delay 0 1`, also measured).
        With --against, another build of act (say, an earlier commit's) runs in the same rounds,
-       and the ratio of the two medians is printed.
+       and the ratio of the two medians is printed (for type too).
 type:  a 200-character mixed ASCII and Unicode text typed by `act type` and by `xdotool type`,
        alternating, median of N (default 5): milliseconds per character, and whether every
        character arrived as sent.
@@ -103,12 +103,14 @@ def bench_click(desk, app, act, runs, against=None):
               f"{overhead / (med['against'] - CLICK_PAUSES_MS):.3f}")
 
 
-def bench_type(desk, app, act, runs):
+def bench_type(desk, app, act, runs, against=None):
     text = mixed_text()
     chars = len(_clusters(text))
-    results = {"act type": ([], 0), "xdotool type": ([], 0)}
     commands = {"act type": [act, "type", text, "--pid", str(app.pid)],
                 "xdotool type": ["xdotool", "type", "--", text]}
+    if against:
+        commands["against type"] = [against, "type", text, "--pid", str(app.pid)]
+    results = {name: ([], 0) for name in commands}
     for i in range(runs):
         for name, argv in commands.items():
             app.ask('set ""', "set")
@@ -144,7 +146,7 @@ def main():
             if args.what in ("click", "all"):
                 bench_click(desk, app, args.act, args.runs or 30, args.against)
             if args.what in ("type", "all"):
-                bench_type(desk, app, args.act, args.runs or 5)
+                bench_type(desk, app, args.act, args.runs or 5, args.against)
         finally:
             app.stop()
 

@@ -742,8 +742,6 @@ void undoChanges() {
     if (anyBound) {
         settle();
         remap(dpy, unbind);
-        // So that a click right after the answer is not held up by the reload.
-        windowManagerCaughtUp(dpy);
     }
     if (capsLifted) {
         if (!anyBound) settle();
