@@ -252,6 +252,8 @@ void hold(bool on) {
         // Letting go needs no new connection: a closed one holds nothing.
         if (!on && (!x.c || xcb_connection_has_error(x.c))) return;
         if (connected() && x.composite) redirect(on);
+        // The segment is as big as the biggest picture yet: not kept while none is wanted.
+        if (!on) dropSegment();
     });
 }
 

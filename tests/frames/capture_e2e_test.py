@@ -116,7 +116,7 @@ class CaptureOnDesktop(unittest.TestCase):
         self.assertTrue(near(look["centre"], (0xd0, 0x20, 0x20)), look)
         shot = self.tool.ask(f"shot {self.listed(blue.pid)[0]['id']}", "shot")[-1]
         self.assertEqual(shot["failure"], "none")
-        self.assertTrue(near(shot["centre"], (0x20, 0x40, 0xd0), 2), shot)
+        self.assertTrue(near(shot["centre"], (0x20, 0x40, 0xd0)), shot)
 
         # Closed after the list was read: the picture finds it gone.
         red.close()

@@ -22,7 +22,7 @@ win.connect("destroy", Gtk.main_quit)
 
 def shown(*_):
     # Painted at least once before the harness looks.
-    GLib.timeout_add(200, lambda: (print("ready", flush=True), False)[1])
+    GLib.timeout_add(500, lambda: (print("ready", flush=True), False)[1])
 
 
 win.connect("map-event", shown)
