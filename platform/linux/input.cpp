@@ -165,7 +165,12 @@ void listen(Tap* tap) {
 
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {tap->wakeFd, POLLIN, 0}};
     for (;;) {
-        if (XPending(dpy) == 0) {
+        // Xlib must not be asked again once the connection failed: the lost display is noticed
+        // after each call that reads, before the next one.
+        if (!xlinux::display()) return;
+        bool pending = XPending(dpy) != 0;
+        if (!xlinux::display()) return;
+        if (!pending) {
             int wait = 1000;
             if (repeatXCode)
                 wait = int(std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -189,10 +194,10 @@ void listen(Tap* tap) {
                 continue;
             }
             if (fds[0].revents & (POLLHUP | POLLERR)) return;
+            continue;
         }
         XEvent ev;
         XNextEvent(dpy, &ev);
-        if (!xlinux::display()) return;
         XGenericEventCookie* cookie = &ev.xcookie;
         if (cookie->type != GenericEvent || cookie->extension != tap->xiOpcode ||
             !XGetEventData(dpy, cookie))
