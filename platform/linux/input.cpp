@@ -18,6 +18,7 @@
 #include <chrono>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -120,8 +121,32 @@ Pointer queryPointer(Display* dpy) {
     return {rx, ry, state};
 }
 
+// Valuators that scroll, by device: a device that scrolls smoothly moves these instead of
+// pressing buttons 4 to 7 (the server emulates the buttons only for applications).
+std::set<std::pair<int, int>> scrollValuators(Display* dpy) {
+    std::set<std::pair<int, int>> found;
+    int n = 0;
+    XIDeviceInfo* devices = XIQueryDevice(dpy, XIAllDevices, &n);
+    for (int i = 0; devices && i < n; ++i)
+        for (int c = 0; c < devices[i].num_classes; ++c)
+            if (devices[i].classes[c]->type == XIScrollClass)
+                found.insert({devices[i].deviceid,
+                              reinterpret_cast<XIScrollClassInfo*>(devices[i].classes[c])->number});
+    if (devices) XIFreeDeviceInfo(devices);
+    return found;
+}
+
+bool scrolled(const XIRawEvent* raw, const std::set<std::pair<int, int>>& valuators) {
+    for (auto& [device, number] : valuators)
+        if ((device == raw->sourceid || device == raw->deviceid) &&
+            number < raw->valuators.mask_len * 8 && XIMaskIsSet(raw->valuators.mask, number))
+            return true;
+    return false;
+}
+
 void listen(Tap* tap) {
     Display* dpy = tap->dpy;
+    auto scrollers = scrollValuators(dpy);
     std::map<int, std::uint64_t> held; // modifier keys down, by key code
     std::uint64_t seeded = maskOfState(queryPointer(dpy).state);
     auto flags = [&] {
@@ -165,7 +190,12 @@ void listen(Tap* tap) {
 
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {tap->wakeFd, POLLIN, 0}};
     for (;;) {
-        if (XPending(dpy) == 0) {
+        // Xlib must not be asked again once the connection failed: the lost display is noticed
+        // after each call that reads, before the next one.
+        if (!xlinux::display()) return;
+        bool pending = XPending(dpy) != 0;
+        if (!xlinux::display()) return;
+        if (!pending) {
             int wait = 1000;
             if (repeatXCode)
                 wait = int(std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -189,18 +219,29 @@ void listen(Tap* tap) {
                 continue;
             }
             if (fds[0].revents & (POLLHUP | POLLERR)) return;
+            continue;
         }
         XEvent ev;
         XNextEvent(dpy, &ev);
-        if (!xlinux::display()) return;
         XGenericEventCookie* cookie = &ev.xcookie;
         if (cookie->type != GenericEvent || cookie->extension != tap->xiOpcode ||
             !XGetEventData(dpy, cookie))
             continue;
+        int type = cookie->evtype;
+        if (type == XI_HierarchyChanged || type == XI_DeviceChanged) {
+            XFreeEventData(dpy, cookie);
+            scrollers = scrollValuators(dpy);
+            continue;
+        }
         auto* raw = static_cast<XIRawEvent*>(cookie->data);
         int detail = raw->detail;
-        int type = cookie->evtype;
+        bool scrolling = type == XI_RawMotion && scrolled(raw, scrollers);
         XFreeEventData(dpy, cookie);
+
+        if (type == XI_RawMotion) {
+            if (scrolling) deliver({.type = scrollWheel, .flags = flags()});
+            continue;
+        }
 
         if (type == XI_RawKeyPress || type == XI_RawKeyRelease) {
             KeySym sym = XkbKeycodeToKeysym(dpy, static_cast<KeyCode>(detail), 0, 0);
@@ -232,7 +273,7 @@ void listen(Tap* tap) {
                 e.type = leftMouseDown;
             else if (detail == 3)
                 e.type = rightMouseDown;
-            else if (detail >= 4 && detail <= 7) // wheel, also emulated from smooth scrolling
+            else if (detail >= 4 && detail <= 7) // wheel buttons
                 e.type = scrollWheel;
             else
                 continue;
@@ -261,12 +302,18 @@ TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
 
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(bits, XI_RawButtonPress);
+    XISetMask(bits, XI_RawMotion); // smooth-scroll valuators
     if (withKeys) {
         XISetMask(bits, XI_RawKeyPress);
         XISetMask(bits, XI_RawKeyRelease);
     }
     XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
-    XISelectEvents(tap->dpy, DefaultRootWindow(tap->dpy), &mask, 1);
+    unsigned char changes[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(changes, XI_HierarchyChanged);
+    XISetMask(changes, XI_DeviceChanged);
+    XIEventMask changeMask{XIAllDevices, sizeof changes, changes};
+    XIEventMask masks[] = {mask, changeMask};
+    XISelectEvents(tap->dpy, DefaultRootWindow(tap->dpy), masks, 2);
     XSync(tap->dpy, False);
 
     tap->wakeFd = ::eventfd(0, EFD_CLOEXEC);

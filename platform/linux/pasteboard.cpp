@@ -44,6 +44,7 @@ bool convert(Reader& r, Atom target) {
     auto deadline = std::chrono::steady_clock::now() + answerTime;
     for (;;) {
         while (XPending(r.dpy)) {
+            if (!xlinux::display()) return false;
             XEvent ev;
             XNextEvent(r.dpy, &ev);
             if (ev.type == r.fixesEvent + XFixesSelectionNotify) r.changedAgain = true;
@@ -53,7 +54,7 @@ bool convert(Reader& r, Atom target) {
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
+        if (left.count() <= 0 || !xlinux::display()) return false;
         pollfd fd{ConnectionNumber(r.dpy), POLLIN, 0};
         ::poll(&fd, 1, static_cast<int>(left.count()));
     }
@@ -104,9 +105,18 @@ Snapshot read(Reader& r) {
 
 void watch(Reader r) {
     for (;;) {
+        // Xlib must not be asked again once the connection failed: the lost display is noticed
+        // after each call that reads, before the next one.
+        if (!xlinux::display()) return;
+        if (XPending(r.dpy) == 0) {
+            if (!xlinux::display()) return;
+            pollfd fd{ConnectionNumber(r.dpy), POLLIN, 0};
+            ::poll(&fd, 1, -1);
+            continue;
+        }
+        if (!xlinux::display()) return;
         XEvent ev;
         XNextEvent(r.dpy, &ev);
-        if (!xlinux::display()) return; // the display is gone; so is the pasteboard
         if (ev.type != r.fixesEvent + XFixesSelectionNotify) continue;
         do {
             r.changedAgain = false;

@@ -147,7 +147,7 @@ class Session(unittest.TestCase):
         self.assertGreater(len(repeats), 1)
         self.assertEqual({e["keys"] for e in repeats}, {"ctrl+z"})
         self.xdotool("key", "ctrl+v")
-        self.assertEqual(self.wait_for("key_shortcut")[0]["keys"], "ctrl+v")
+        self.assertEqual(self.wait_for("key_shortcut")[-1]["keys"], "ctrl+v")
         paste = self.wait_for("paste")
         self.assertEqual([e["kind"] for e in paste], ["paste"])
         self.assertIsInstance(paste[0]["change"], int)
@@ -210,6 +210,27 @@ class Session(unittest.TestCase):
         self.assertLessEqual(idle["seconds"], 66)
         self.xdotool("mousemove", "300", "300")
         self.assertEqual([e["kind"] for e in self.wait_for("active", timeout=7)], ["active"])
+
+
+class LostDisplayWhileRecording(unittest.TestCase):
+    def test_listening_ends_and_the_watcher_goes_on(self):
+        desktop = VirtualDesktop().start()
+        try:
+            watch = subprocess.Popen([WATCH], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=desktop.env)
+            watch.stdin.write(b'{"cmd":"config","frames":false}\n')
+            watch.stdin.flush()
+            while json.loads(watch.stdout.readline())["kind"] != "resumed":
+                pass
+            time.sleep(0.5)  # the listener and the clipboard reader are waiting on the server
+            desktop.procs[0].terminate()
+            desktop.procs[0].wait(timeout=10)
+            out, _ = watch.communicate(b'{"cmd":"probe"}\n{"cmd":"stop"}\n', timeout=20)
+            kinds = [json.loads(line)["kind"] for line in out.decode().splitlines()]
+            self.assertEqual(kinds[-3:], ["probe", "restored", "stopped"])
+            self.assertEqual(watch.returncode, 0)
+        finally:
+            desktop.stop()
 
 
 if __name__ == "__main__":
