@@ -193,3 +193,20 @@ TEST(Window, WebAreaIsSearchedTwelveLevelsAndFourHundredElements) {
     d.run(0.3);
     EXPECT_EQ(currentUrl, "deep.example/");
 }
+
+TEST(Window, ReadOfAnAppThatLeftTheFrontIsDropped) {
+    Desk d;
+    focusedWindow(321, "Editor doc");
+    addText(focusedWindow(400, "Inbox"), 400, "mail");
+    sim::axDuringRead([](int pid, const std::string& name) {
+        if (pid == 321 && name == "AXTitle")
+            sim::activate(workspace::App{400, "Mail", "com.example.mail"});
+    });
+    auto out = d.record().lines();
+    EXPECT_EQ(kindsOf(out), (Kinds{"configured", "resumed", "app", "app"}));
+    d.run(0.3);
+    out = d.lines();
+    ASSERT_EQ(kindsOf(out), (Kinds{"window", "text"}));
+    EXPECT_EQ(out[0]["window"], "Inbox");
+    EXPECT_EQ(out[1]["app"], "Mail");
+}
