@@ -46,7 +46,7 @@ TEST(Window, ReadsWithinTheDebounceBecomeOneWithTheLastReason) {
 
     int reads = 0;
     sim::axDuringRead([&](int, const std::string& name) { reads += name == "AXFocusedWindow"; });
-    sim::axSet(window, "AXTitle", "Doc 2");
+    sim::axSet(window, "AXTitle", std::string(500, 't'));
     sim::axNotify(window, "AXTitleChanged");
     d.run(0.1);
     sim::axNotify(window, "AXWindowCreated");
@@ -58,7 +58,7 @@ TEST(Window, ReadsWithinTheDebounceBecomeOneWithTheLastReason) {
     auto windows = d.of(d.lines(), "window");
     ASSERT_EQ(windows.size(), 1u);
     EXPECT_EQ(windows[0]["why"], "focus");
-    EXPECT_EQ(windows[0]["window"], "Doc 2");
+    EXPECT_EQ(windows[0]["window"], std::string(300, 't')); // cut
     EXPECT_EQ(reads, 1);
 }
 
@@ -133,22 +133,6 @@ TEST(Window, PageTextRules) {
     EXPECT_FALSE(privateHost("", {""}));
 }
 
-TEST(Window, SkipBundles) {
-    skipBundles = {"com.secret.*", "org.exact"};
-    EXPECT_TRUE(skippedBundle("com.secret."));
-    EXPECT_TRUE(skippedBundle("com.secret.vault"));
-    EXPECT_FALSE(skippedBundle("com.secret"));
-    EXPECT_TRUE(skippedBundle("org.exact"));
-    EXPECT_FALSE(skippedBundle("org.exact.more"));
-    EXPECT_FALSE(skippedBundle("ORG.EXACT"));
-    skipBundles = {"*"};
-    EXPECT_TRUE(skippedBundle("anything"));
-    EXPECT_FALSE(skippedBundle(""));
-    skipBundles = {"a*b"};
-    EXPECT_FALSE(skippedBundle("axb"));
-    EXPECT_TRUE(skippedBundle("a*b"));
-}
-
 TEST(Window, WindowBeforePageEachAskingForAFrame) {
     Page p("Start", "https://start.example/");
     auto out = p.lines();
@@ -182,14 +166,6 @@ TEST(Window, SameWindowIsWalkedAtMostOnceInThreeSecondsThenLater) {
     EXPECT_NEAR(sim::clock() - start, 4.6, 0.011);
 }
 
-TEST(Window, TitleIsCutAt300Units) {
-    Desk d;
-    focusedWindow(321, std::string(500, 't'));
-    auto windows = d.of(d.record().lines(), "window");
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0]["window"], std::string(300, 't'));
-}
-
 TEST(Window, WebAreaIsSearchedTwelveLevelsAndFourHundredElements) {
     Desk d(browser);
     auto window = focusedWindow(555, "Deep", {{"AXDocument", "file:///tmp/fallback.html"}});
@@ -216,4 +192,21 @@ TEST(Window, WebAreaIsSearchedTwelveLevelsAndFourHundredElements) {
     sim::axNotify(window, "AXTitleChanged");
     d.run(0.3);
     EXPECT_EQ(currentUrl, "deep.example/");
+}
+
+TEST(Window, ReadOfAnAppThatLeftTheFrontIsDropped) {
+    Desk d;
+    focusedWindow(321, "Editor doc");
+    addText(focusedWindow(400, "Inbox"), 400, "mail");
+    sim::axDuringRead([](int pid, const std::string& name) {
+        if (pid == 321 && name == "AXTitle")
+            sim::activate(workspace::App{400, "Mail", "com.example.mail"});
+    });
+    auto out = d.record().lines();
+    EXPECT_EQ(kindsOf(out), (Kinds{"configured", "resumed", "app", "app"}));
+    d.run(0.3);
+    out = d.lines();
+    ASSERT_EQ(kindsOf(out), (Kinds{"window", "text"}));
+    EXPECT_EQ(out[0]["window"], "Inbox");
+    EXPECT_EQ(out[1]["app"], "Mail");
 }

@@ -64,9 +64,11 @@ void addText(const ax::ElementRef& element, WalkText& text) {
     text.text += '\n';
 }
 
-void textResult(const std::string& key, const std::string& hash, const std::string& text,
+void textResult(int pid, const std::string& key, const std::string& hash, const std::string& text,
                 const Outline& outline, bool partial) {
     if (paused.load() || currentPrivate) return;
+    // Another application came to the front meanwhile: this text isn't its.
+    if (pid != observedPid) return;
     if (lastTextHash.find(key) == hash) return;
     lastTextHash.put(key, hash);
     double now = loop::now();
@@ -124,7 +126,7 @@ void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, Walk
     }
 }
 
-void walkWindow(ax::ElementRef window, std::string key) {
+void walkWindow(ax::ElementRef window, int pid, std::string key) {
     WalkText text;
     Outline outline;
     WalkBudget budget{loop::now() + walkSeconds, 0};
@@ -133,6 +135,6 @@ void walkWindow(ax::ElementRef window, std::string key) {
     std::string hash = textHash(text.text);
     window.reset();
     loop::onMain([key = std::move(key), hash = std::move(hash), text = std::move(text.text),
-                  outline = std::move(outline),
-                  partial] { textResult(key, hash, text, outline, partial); });
+                  outline = std::move(outline), partial,
+                  pid] { textResult(pid, key, hash, text, outline, partial); });
 }

@@ -30,5 +30,5 @@ void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, Walk
               Outline& outline);
 
 // Walks the window on the accessibility queue and hands the result to the main thread, which
-// reports it as "text" when it changed for the window key.
-void walkWindow(ax::ElementRef window, std::string key);
+// reports it as "text" when it changed for the window key, if pid is still the observed app's.
+void walkWindow(ax::ElementRef window, int pid, std::string key);

@@ -72,6 +72,9 @@ void readWindowNow(std::string why, ax::ElementRef app, Hosts hosts) {
 // The read's outcome, on the main thread: privacy, "window", "page", frames and the walk.
 void decide(WindowRead read) {
     if (paused.load()) return;
+    // Read from an application that has left the front since: its title would be reported as
+    // the new one's. The new application's own read follows.
+    if (!ax::sameElement(read.app, observedApp)) return;
     bool wasPrivate = currentPrivate;
     if (read.isPrivate) {
         if (!wasPrivate)
@@ -109,8 +112,9 @@ void decide(WindowRead read) {
     }
     if (read.window) {
         lastWalkAt.put(key, now);
-        loop::async(axQueue, [window = std::move(read.window), key = std::move(key)]() mutable {
-            walkWindow(std::move(window), std::move(key));
+        loop::async(axQueue, [window = std::move(read.window), pid = observedPid,
+                              key = std::move(key)]() mutable {
+            walkWindow(std::move(window), pid, std::move(key));
         });
     }
 }
