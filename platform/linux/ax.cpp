@@ -127,10 +127,11 @@ std::string liveLabelledBy(const ElementRef& e) {
     return found;
 }
 
-std::vector<ElementRef> liveChildren(const ElementRef& e) {
+// nullopt when the application didn't answer (absent, not "no children").
+std::optional<std::vector<ElementRef>> liveChildren(const ElementRef& e) {
     std::vector<ElementRef> out;
     Variant r = ask(e, "org.a11y.atspi.Accessible", "GetChildren", nullptr, "(a(so))");
-    if (!r) return out;
+    if (!r) return std::nullopt;
     GVariantIter* it = nullptr;
     g_variant_get(r.get(), "(a(so))", &it);
     const char* bus = nullptr;
@@ -173,9 +174,11 @@ std::optional<Value> nonEmpty(std::optional<std::string> s) {
     return Value(std::move(*s));
 }
 
-std::vector<ElementRef> windowsOf(const ElementRef& app) {
+std::optional<std::vector<ElementRef>> windowsOf(const ElementRef& app) {
+    auto kids = liveChildren(app);
+    if (!kids) return std::nullopt;
     std::vector<ElementRef> out;
-    for (auto& c : liveChildren(app)) {
+    for (auto& c : *kids) {
         auto role = liveRole(c);
         if (role && axlinux::windowRole(*role)) out.push_back(c);
     }
@@ -183,7 +186,7 @@ std::vector<ElementRef> windowsOf(const ElementRef& app) {
 }
 
 ElementRef activeWindow(const ElementRef& app) {
-    for (auto& w : windowsOf(app))
+    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{}))
         if (auto s = liveStates(w); s && has(*s, ATSPI_STATE_ACTIVE)) return w;
     return nullptr;
 }
@@ -328,7 +331,8 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
     if (name == "AXSize") return extents(e, false);
     if (name == "AXChildren") {
         auto kids = liveChildren(e);
-        return Value(std::move(kids));
+        if (!kids) return std::nullopt;
+        return Value(std::move(*kids));
     }
     if (name == "AXParent") {
         Variant v = property(e, "org.a11y.atspi.Accessible", "Parent");
@@ -340,7 +344,11 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         if (ElementRef p = child(e, path)) return Value(p);
         return std::nullopt;
     }
-    if (name == "AXWindows") return Value(windowsOf(e));
+    if (name == "AXWindows") {
+        auto w = windowsOf(e);
+        if (!w) return std::nullopt;
+        return Value(std::move(*w));
+    }
     if (name == "AXFocusedWindow" || name == "AXMainWindow") {
         if (ElementRef w = activeWindow(e)) return Value(w);
         return std::nullopt;
@@ -415,7 +423,7 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
     // The frame under the point, showing ones first; then down through the component tree.
     ElementRef at;
-    for (auto& w : windowsOf(app)) {
+    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
         auto s = liveStates(w);
         if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
         Variant r = ask(w, "org.a11y.atspi.Component", "Contains",

@@ -71,7 +71,10 @@ void ask(const std::string& bus, const std::string& path, const char* iface, con
 void eraseSubtree(App& app, const std::string& path) {
     auto it = app.nodes.find(path);
     if (it == app.nodes.end()) return;
-    std::vector<std::string> kids = it->second.children;
+    // A destroyed object may be the only news of its parent's loss.
+    if (auto p = app.nodes.find(it->second.parent); p != app.nodes.end())
+        std::erase(p->second.children, path);
+    std::vector<std::string> kids = std::move(it->second.children);
     app.nodes.erase(it);
     for (auto& k : kids)
         eraseSubtree(app, k);
@@ -463,12 +466,38 @@ std::once_flag watchingNames;
 
 } // namespace
 
+// GTK doesn't always tell a container that it gained a child (a label packed into a shown box
+// sends only the label's own events): an object the mirror hasn't seen makes its parent's
+// children be asked again.
+void adoptStranger(const std::string& bus, const std::string& path) {
+    ask(bus, path, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Parent"), "(v)",
+        [bus](App& app, GVariant* r) {
+            if (!r) return;
+            Variant v(g_variant_get_child_value(r, 0));
+            Variant ref(g_variant_get_variant(v.get()));
+            if (!g_variant_is_of_type(ref.get(), G_VARIANT_TYPE("(so)"))) return;
+            const char *b, *p;
+            g_variant_get(ref.get(), "(&s&o)", &b, &p);
+            if (bus != b || !app.nodes.count(p)) return;
+            std::string parent = p;
+            atspi::onEventThread([bus, parent] { fetchChildren(bus, parent); });
+        });
+}
+
 void onEvent(const atspi::Event& e) {
+    bool stranger;
     {
         std::lock_guard lock(mutex);
-        if (!apps.count(e.sender)) return;
+        auto a = apps.find(e.sender);
+        if (a == apps.end()) return;
+        stranger = !a->second.nodes.count(e.path) && a->second.pending == 0;
     }
     if (e.kind != "Object") return;
+    if (stranger && !(e.member == "StateChanged" && e.minor == "defunct")) {
+        adoptStranger(e.sender, e.path);
+        return;
+    }
     if (e.member == "ChildrenChanged") {
         fetchChildren(e.sender, e.path);
     } else if (e.member == "StateChanged") {

@@ -9,8 +9,6 @@
 #include <atspi/atspi-constants.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -137,9 +135,6 @@ void deliver(const ax::ObserverRef& o, ax::ElementRef element, std::string note)
 }
 
 void onEvent(const atspi::Event& e) {
-    if (std::getenv("ATSPI_DEBUG"))
-        fprintf(stderr, "event %s %s %s %s:%s %d\n", e.sender.c_str(), e.path.c_str(),
-                e.kind.c_str(), e.member.c_str(), e.minor.c_str(), e.detail1);
     axmirror::onEvent(e);
     trackFocus(e);
     std::vector<ax::ObserverRef> watching;

@@ -1,0 +1,223 @@
+// Figures for the accessibility backend, each against a baseline measured in the same run:
+//  1. calls per second to one application with many in flight (GDBus), against a one-at-a-time
+//     libatspi loop;
+//  2. a window-text walk through the seam (limits of the real walk: depth 40, 6000 elements,
+//     0.3 s) of a window of ~4,000 labels, first and later walks, against the same walk with
+//     every read a round trip (the mirror switched off);
+//  3. the mirror's memory per 1,000 elements.
+#include "platform/ax.h"
+#include "platform/linux/atspi.h"
+#include "platform/linux/ax_mirror.h"
+
+#include <atspi/atspi.h>
+#include <glib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+std::string str(const ax::ElementRef& e, std::string_view name) {
+    auto v = ax::copyAttribute(e, name);
+    if (!v) return "";
+    if (auto s = std::get_if<std::string>(&*v)) return *s;
+    return "";
+}
+
+std::string labelOf(const ax::ElementRef& e) {
+    for (const char* a : {"AXTitle", "AXDescription", "AXPlaceholderValue"})
+        if (auto s = str(e, a); !s.empty()) return s;
+    if (auto t = ax::copyAttribute(e, "AXTitleUIElement"))
+        if (auto te = std::get_if<ax::ElementRef>(&*t)) {
+            auto v = ax::copyAttribute(*te, "AXValue");
+            if (v) return std::get_if<std::string>(&*v) ? std::get<std::string>(*v) : "";
+            if (auto s = str(*te, "AXTitle"); !s.empty()) return s;
+        }
+    return str(e, "AXHelp");
+}
+
+struct Walk {
+    Clock::time_point deadline;
+    int count = 0;
+    bool partial = false;
+    std::set<std::string> texts;
+};
+
+const std::set<std::string> textRoles = {"AXStaticText", "AXTextField", "AXTextArea",
+                                         "AXCell",       "AXHeading",   "AXLink"};
+
+void walk(const ax::ElementRef& e, int depth, Walk& w) {
+    if (depth > 40 || w.count >= 6000 || Clock::now() > w.deadline) {
+        w.partial = true;
+        return;
+    }
+    ++w.count;
+    std::string role = str(e, "AXRole");
+    labelOf(e);
+    str(e, "AXSubrole");
+    if (textRoles.count(role)) {
+        std::string piece = str(e, "AXValue");
+        if (piece.empty()) piece = str(e, "AXTitle");
+        if (piece.empty()) piece = str(e, "AXDescription");
+        if (!piece.empty()) w.texts.insert(piece);
+    }
+    auto kids = ax::copyAttribute(e, "AXChildren");
+    if (!kids) return;
+    for (auto& c : std::get<std::vector<ax::ElementRef>>(*kids)) {
+        if (Clock::now() > w.deadline) {
+            w.partial = true;
+            return;
+        }
+        walk(c, depth + 1, w);
+    }
+}
+
+long residentKiB() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void report(const char* what, const ax::ElementRef& window, int rows) {
+    Walk w;
+    auto start = Clock::now();
+    w.deadline = start + std::chrono::milliseconds(300);
+    walk(window, 0, w);
+    double took = seconds(start);
+    int labels = 0;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < 20; ++c)
+            labels += w.texts.count("r" + std::to_string(r) + "c" + std::to_string(c));
+    std::printf("%-28s %7.1f ms %6d elements %9.0f elements/s  labels %d/%d  %s\n", what,
+                took * 1000, w.count, w.count / took, labels, rows * 20,
+                w.partial || labels < rows * 20 ? "partial" : "complete");
+}
+
+} // namespace
+
+int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const char* script = std::getenv("ATSPI_BENCH_APP");
+    int rows = std::atoi(std::getenv("ATSPI_BENCH_ROWS") ? std::getenv("ATSPI_BENCH_ROWS") : "200");
+    if (!script) {
+        std::fprintf(stderr, "run through bench/atspi/run.sh\n");
+        return 64;
+    }
+    std::string r = std::to_string(rows);
+    const char* argv[] = {"/usr/bin/python3", script, "benchapp", r.c_str(), nullptr};
+    GPid pid = 0;
+    int in = -1, out = -1; // the app quits when its standard input ends: held open to the end
+    GError* error = nullptr;
+    if (!g_spawn_async_with_pipes(nullptr, const_cast<char**>(argv), nullptr,
+                                  G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in, &out,
+                                  nullptr, &error)) {
+        std::fprintf(stderr, "cannot start the test window: %s\n", error->message);
+        return 1;
+    }
+    char buf[64] = {};
+    if (read(out, buf, sizeof buf - 1) <= 0) {
+        std::fprintf(stderr, "the test window did not start\n");
+        return 1;
+    }
+
+    ax::ElementRef app, window;
+    for (int i = 0; i < 200 && !window; ++i) {
+        app = ax::applicationElement(pid);
+        if (auto w = ax::copyAttribute(app, "AXFocusedWindow"))
+            window = std::get<ax::ElementRef>(*w);
+        if (!window) g_usleep(50000);
+    }
+    if (!window) {
+        std::fprintf(stderr, "the test window did not appear\n");
+        return 1;
+    }
+    std::printf("window of %d labels (rows of 20)\n\n", rows * 20);
+
+    // 1. Calls per second: GetRole of the window, many in flight against one at a time.
+    {
+        const int n = 4000;
+        std::string bus = window->bus, path = window->path;
+        GMainContext* ctx = g_main_context_new();
+        g_main_context_push_thread_default(ctx);
+        std::atomic<int> left{n};
+        auto start = Clock::now();
+        for (int i = 0; i < n; ++i)
+            atspi::callAsync(bus, path, "org.a11y.atspi.Accessible", "GetRole", nullptr, "(u)",
+                             5000, [&](atspi::Variant) { --left; });
+        while (left > 0)
+            g_main_context_iteration(ctx, TRUE);
+        double inFlight = n / seconds(start);
+        g_main_context_pop_thread_default(ctx);
+        g_main_context_unref(ctx);
+
+        atspi_init();
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        AtspiAccessible* target = nullptr;
+        for (int i = 0; i < atspi_accessible_get_child_count(desktop, nullptr) && !target; ++i) {
+            AtspiAccessible* a = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+            if (a && int(atspi_accessible_get_process_id(a, nullptr)) == pid)
+                target = atspi_accessible_get_child_at_index(a, 0, nullptr);
+            else if (a)
+                g_object_unref(a);
+        }
+        double oneByOne = 0;
+        if (target) {
+            start = Clock::now();
+            for (int i = 0; i < n / 4; ++i) {
+                atspi_accessible_clear_cache(target);
+                atspi_accessible_get_role(target, nullptr);
+            }
+            oneByOne = (n / 4) / seconds(start);
+        }
+        std::printf("calls/s, many in flight (GDBus)  %8.0f\n", inFlight);
+        std::printf("calls/s, one at a time (libatspi) %8.0f\n", oneByOne);
+        std::printf("ratio                             %8.1fx\n\n",
+                    oneByOne ? inFlight / oneByOne : 0);
+    }
+
+    // 2. Walks: round trips only, then the mirror's first and later walks.
+    axmirror::setEnabled(false);
+    report("naive walk (round trips)", window, rows);
+    axmirror::setEnabled(true);
+
+    long before = residentKiB();
+    auto building = Clock::now();
+    auto observer = ax::createObserver(pid, [](const ax::ElementRef&, const std::string&) {});
+    report("first walk (mirror building)", window, rows);
+    axmirror::Stats s;
+    for (int i = 0; i < 600; ++i) {
+        s = axmirror::stats(window->bus);
+        if (s.nodes > 0 && s.pending == 0 && s.complete == s.nodes) break;
+        g_usleep(20000);
+    }
+    double built = seconds(building);
+    long after = residentKiB();
+    std::printf("mirror built in %.0f ms: %zu nodes, %zu complete\n", built * 1000, s.nodes,
+                s.complete);
+    for (int i = 2; i <= 4; ++i)
+        report(("walk " + std::to_string(i) + " (mirror)").c_str(), window, rows);
+    std::printf("\nmirror memory per 1,000 elements: %.1f KiB counted (nodes and their strings), "
+                "%.1f KiB growth of the resident set while building (an upper bound)\n",
+                double(s.bytes) / 1024 / (s.nodes / 1000.0),
+                double(after - before) / (s.nodes / 1000.0));
+    ax::detachObserver(observer);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return 0;
+}
