@@ -102,13 +102,17 @@ void handleCommand(const json& command) {
         (it != command.end() && it->is_string()) ? it->get_ref<const std::string&>() : none;
     if (cmd == "config") {
         configure(command);
+        framesChanged();
     } else if (cmd == "frames") {
         auto on = command.find("on");
         framesOn.store(on != command.end() && truthOf(*on));
+        framesChanged();
     } else if (cmd == "pause") {
         pauseRecording();
+        framesChanged();
     } else if (cmd == "resume") {
         doResume();
+        framesChanged();
     } else if (cmd == "stop") {
         finish();
     } else if (cmd == "probe") {
