@@ -103,13 +103,18 @@ std::optional<workspace::App> frontOn(Display* dpy) {
     return workspace::appOf(dpy, w, pid);
 }
 
-gboolean onActiveChange(int, GIOCondition, gpointer) {
+bool activeLost = false;
+
+gboolean onActiveChange(int, GIOCondition condition, gpointer) {
+    // A lost display ends the notices, not the program; the connection is never used again.
+    if (activeLost || (condition & (G_IO_HUP | G_IO_ERR))) return G_SOURCE_REMOVE;
     bool changed = false;
-    while (XPending(activeDpy)) {
+    while (!activeLost && XPending(activeDpy)) {
         XEvent ev;
         XNextEvent(activeDpy, &ev);
         if (ev.type == PropertyNotify && ev.xproperty.atom == activeAtom) changed = true;
     }
+    if (activeLost) return G_SOURCE_REMOVE;
     if (!changed) return G_SOURCE_CONTINUE;
     auto app = frontOn(activeDpy);
     int pid = app ? app->pid : 0;
@@ -127,11 +132,14 @@ void onActivate(std::function<void(const std::optional<workspace::App>&)> handle
     if (activeDpy) return;
     activeDpy = XOpenDisplay(nullptr);
     if (!activeDpy) return;
+    XSetIOErrorExitHandler(
+        activeDpy, [](Display*, void*) { activeLost = true; }, nullptr);
     activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
     XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
     if (auto app = frontOn(activeDpy)) lastActivePid = app->pid;
     XFlush(activeDpy);
-    g_unix_fd_add(ConnectionNumber(activeDpy), G_IO_IN, onActiveChange, nullptr);
+    g_unix_fd_add(ConnectionNumber(activeDpy), GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                  onActiveChange, nullptr);
 }
 
 } // namespace notices
