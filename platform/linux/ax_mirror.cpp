@@ -39,6 +39,7 @@ struct App {
 
 // Never destroyed: the event thread outlives static destruction.
 std::mutex& mutex = *new std::mutex;
+std::atomic<bool> cacheUse{true};
 std::map<std::string, App>& apps = *new std::map<std::string, App>;
 uint64_t serialNow = 0;
 
@@ -538,12 +539,25 @@ void mirror(const std::string& bus, int pid) {
             g_variant_new("(ss)", "org.a11y.atspi.Accessible", "HelpText"), "(v)",
             [bus](App& app, GVariant* r) {
                 app.helpText = r != nullptr;
-                atspi::onEventThread([bus] { build(bus); });
+                atspi::onEventThread([bus] {
+                    if (cacheUse)
+                        build(bus);
+                    else
+                        fetchSubtree(bus, axlinux::rootPath, "");
+                });
             });
     });
 }
 
 std::atomic<bool> enabled{true};
+
+void setCacheUse(bool on) {
+    cacheUse = on;
+}
+
+void forget(const std::string& bus) {
+    atspi::onEventThread([bus] { forgetApp(bus); });
+}
 
 void setEnabled(bool on) {
     enabled = on;
