@@ -185,10 +185,17 @@ std::optional<std::vector<ElementRef>> windowsOf(const ElementRef& app) {
     return out;
 }
 
+// The active frame; for an application not in front (X gives it no active frame), its first
+// frame on screen, as the host's focused window of a background application would be.
 ElementRef activeWindow(const ElementRef& app) {
-    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{}))
-        if (auto s = liveStates(w); s && has(*s, ATSPI_STATE_ACTIVE)) return w;
-    return nullptr;
+    ElementRef showing;
+    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
+        auto s = liveStates(w);
+        if (!s) continue;
+        if (has(*s, ATSPI_STATE_ACTIVE)) return w;
+        if (!showing && has(*s, ATSPI_STATE_SHOWING)) showing = w;
+    }
+    return showing;
 }
 
 // The first focused object below an element, asked of the application in one call.
