@@ -399,10 +399,9 @@ bool setAttribute(const ElementRef& element, std::string_view name, const Value&
     if (!element || element->bus.empty()) return false;
     if (name == "AXEnhancedUserInterface" || name == "AXManualAccessibility") {
         // Chromium turns its web content on when a client first asks the application root for
-        // its attributes; nothing turns it off again, so setting false changes nothing.
+        // its attributes; nothing turns it off again, so setting false fails.
         const bool* on = std::get_if<bool>(&value);
-        if (!on) return false;
-        if (!*on) return true;
+        if (!on || !*on) return false;
         ElementRef root =
             makeElement(element->bus, axlinux::rootPath, element->pid, timeoutOf(element));
         return ask(root, "org.a11y.atspi.Accessible", "GetAttributes", nullptr, "(a{ss})") !=
