@@ -1,9 +1,13 @@
 // The shipped loop on GLib: ordering across threads, timers and serial queues.
 #include "platform/loop.h"
+#include "watch/core/emit.h"
+#include "watch/core/process.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <fstream>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -115,4 +119,51 @@ TEST(LinuxLoop, BlockedUtilityJobsDoNotHoldBackOthers) {
         gate->cv.notify_all();
     });
     EXPECT_TRUE(spinUntil([&] { return gate->finished == 4; }, 15));
+}
+
+// Threads go on emitting while finish runs: every line leaves whole, each thread's lines in its
+// order, and "stopped" is the last line. Run in a child, since finish ends the process.
+TEST(LinuxLoop, FinishWhileThreadsEmit) {
+    char path[] = "/tmp/finish-test-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    constexpr int threads = 4;
+    EXPECT_EXIT(
+        {
+            ::dup2(fd, STDOUT_FILENO);
+            makeQueues();
+            std::atomic<int> started{0};
+            for (int t = 0; t < threads; ++t)
+                std::thread([t, &started] {
+                    for (int i = 0;; ++i) {
+                        emit({{"kind", "n"},
+                              {"thread", t},
+                              {"i", i},
+                              {"pad", std::string(200, 'x')}});
+                        if (i == 100) ++started;
+                    }
+                }).detach();
+            while (started < threads)
+                std::this_thread::yield();
+            finish();
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::ifstream in(path);
+    std::vector<int> next(threads, 0);
+    std::string line, last;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        ASSERT_NE(last, "stopped") << "a line after \"stopped\"";
+        json record = json::parse(line); // throws on a torn line
+        last = record["kind"];
+        ++lines;
+        if (last != "n") continue;
+        int t = record["thread"], i = record["i"];
+        EXPECT_EQ(i, next[t]) << "thread " << t;
+        next[t] = i + 1;
+    }
+    ::close(fd);
+    ::unlink(path);
+    EXPECT_EQ(last, "stopped");
+    EXPECT_GT(lines, threads * 100);
 }
