@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -124,12 +125,17 @@ TEST(LinuxLoop, BlockedUtilityJobsDoNotHoldBackOthers) {
 // Threads go on emitting while finish runs: every line leaves whole, each thread's lines in its
 // order, and "stopped" is the last line. Run in a child, since finish ends the process.
 TEST(LinuxLoop, FinishWhileThreadsEmit) {
-    char path[] = "/tmp/finish-test-XXXXXX";
-    const int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
+    // The child is a fresh run of this test program (other tests here leave threads behind,
+    // and a sanitizer may not let a forked copy of a threaded process start threads); it names
+    // the output file after its parent, this process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto outputOf = [](pid_t parent) { return "/tmp/finish-test-" + std::to_string(parent); };
+    const std::string path = outputOf(::getpid());
     constexpr int threads = 4;
     EXPECT_EXIT(
         {
+            const int fd =
+                ::open(outputOf(::getppid()).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(fd, STDOUT_FILENO);
             makeQueues();
             std::atomic<int> started{0};
@@ -162,8 +168,7 @@ TEST(LinuxLoop, FinishWhileThreadsEmit) {
         EXPECT_EQ(i, next[t]) << "thread " << t;
         next[t] = i + 1;
     }
-    ::close(fd);
-    ::unlink(path);
+    ::unlink(path.c_str());
     EXPECT_EQ(last, "stopped");
     EXPECT_GT(lines, threads * 100);
 }
