@@ -138,10 +138,9 @@ void fetchLabel(const std::string& bus, const std::string& path) {
     ask(bus, path, "org.a11y.atspi.Accessible", "GetAttributes", nullptr, "(a{ss})",
         [finish](App& app, GVariant* r) {
             finish(app, [r](Node& n) {
-                const char* v = nullptr;
                 if (!r) return;
                 Variant dict(g_variant_get_child_value(r, 0));
-                if (g_variant_lookup(dict.get(), "placeholder-text", "&s", &v)) n.placeholder = v;
+                n.placeholder = atspi::placeholderOf(dict.get());
             });
         });
     ask(bus, path, "org.a11y.atspi.Accessible", "GetRelationSet", nullptr, "(a(ua(so)))",
