@@ -286,7 +286,9 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
         } else if (name == "AXSubrole") {
             std::string s = axlinux::subroleName(f.role);
             out.emplace(s.empty() ? std::nullopt : std::optional<Value>(s));
-        } else if (name == "AXTitle") {
+        } else if (name == "AXTitle" && f.role != ATSPI_ROLE_DOCUMENT_WEB) {
+            // (Chromium tells a page's new title on its frame and tab, never on the document:
+            // a document's name is always asked.)
             out.emplace(Value(f.name));
         } else if (name == "AXDescription") {
             out.emplace(Value(f.description));

@@ -5,6 +5,7 @@
 #include "platform/linux/ax_mirror.h"
 #include "tests/atspi/harness.h"
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -98,7 +99,10 @@ TEST_F(Browser, NotificationsAndTheMirror) {
     auto pass = find(page(), "AXTextField", "Password");
     ASSERT_TRUE(user && pass);
     clickOn(user);
-    EXPECT_TRUE(pumpUntil(has("AXFocusedUIElementChanged")));
+    EXPECT_TRUE(pumpUntil([&] {
+        auto [from, to] = seen.equal_range("AXFocusedUIElementChanged");
+        return std::any_of(from, to, [&](auto& n) { return ax::sameElement(n.second, user); });
+    }));
     auto focused = ax::copyAttribute(root, "AXFocusedUIElement");
     ASSERT_TRUE(focused);
     EXPECT_TRUE(ax::sameElement(std::get<ax::ElementRef>(*focused), user));
