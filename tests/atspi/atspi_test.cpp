@@ -98,6 +98,12 @@ TEST_F(Desktop, DescribesTheWidgets) {
     EXPECT_TRUE(ax::sameElement(at, button)) << str(at, "AXRole") << " " << str(at, "AXTitle");
     EXPECT_FALSE(ax::elementAtPosition(root, 1279, 799)); // the bare desktop
 
+    // Only objects with a Document interface are asked for one's attributes (ATK complains).
+    EXPECT_EQ(str(window, "AXDocument"), "<absent>");
+    EXPECT_EQ(str(window, "AXURL"), "<absent>");
+    pumpFor(200ms);
+    EXPECT_EQ(app->errors().find("ATK_IS"), std::string::npos) << app->errors();
+
     // The browser switch: asking is one call; nothing can switch it off; it reads as absent.
     EXPECT_TRUE(ax::setAttribute(root, "AXEnhancedUserInterface", true));
     EXPECT_FALSE(ax::setAttribute(root, "AXEnhancedUserInterface", false));

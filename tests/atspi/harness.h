@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <sstream>
@@ -40,7 +41,7 @@ inline void pumpFor(std::chrono::milliseconds span) {
 
 struct TestApp {
     GPid pid = 0;
-    int in = -1, out = -1;
+    int in = -1, out = -1, err = -1;
     std::string buffered;
 
     explicit TestApp(const std::string& name, int rows = 10)
@@ -52,8 +53,8 @@ struct TestApp {
             argv.push_back(a.c_str());
         argv.push_back(nullptr);
         g_spawn_async_with_pipes(nullptr, const_cast<char**>(argv.data()), nullptr,
-                                 G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in, &out,
-                                 nullptr, nullptr);
+                                 G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &in, &out, &err,
+                                 nullptr);
     }
     ~TestApp() {
         if (pid > 0) {
@@ -62,6 +63,7 @@ struct TestApp {
         }
         close(in);
         close(out);
+        close(err);
     }
     // The next line the app prints, within the time.
     std::string line(std::chrono::milliseconds limit = 10000ms) {
@@ -85,6 +87,19 @@ struct TestApp {
             limit);
         return got;
     }
+    // What the program wrote on its standard error so far (passed on to ours as well).
+    std::string errors() {
+        pollfd p{err, POLLIN, 0};
+        char buf[4096];
+        while (poll(&p, 1, 0) > 0) {
+            ssize_t n = read(err, buf, sizeof buf);
+            if (n <= 0) break;
+            stderrSeen.append(buf, n);
+            std::fwrite(buf, 1, n, stderr);
+        }
+        return stderrSeen;
+    }
+    std::string stderrSeen;
     void send(const std::string& command) {
         std::string l = command + "\n";
         ASSERT_EQ(write(in, l.data(), l.size()), ssize_t(l.size()));
