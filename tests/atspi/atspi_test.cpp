@@ -141,7 +141,7 @@ TEST_F(Desktop, NotificationsFromRealActions) {
     xdo("type --delay 20 abc");
     EXPECT_TRUE(pumpUntil(has("AXValueChanged")));
     EXPECT_TRUE(pumpUntil(has("AXSelectedTextChanged")));
-    EXPECT_EQ(str(entry, "AXValue"), "abc");
+    EXPECT_TRUE(pumpUntil([&] { return str(entry, "AXValue") == "abc"; })) << str(entry, "AXValue");
 
     seen.clear();
     clickOn(find(window, "AXCheckBox", "Remember me"));
