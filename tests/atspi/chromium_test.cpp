@@ -141,7 +141,17 @@ TEST_F(Browser, NotificationsAndTheMirror) {
 
 // An incognito window tells so only in its accessible frame's name.
 TEST_F(Browser, IncognitoWindowTitle) {
+    std::multimap<std::string, ax::ElementRef> seen;
+    auto observer = ax::createObserver(
+        pid, [&](const ax::ElementRef& e, const std::string& n) { seen.emplace(n, e); });
+    for (const char* n : {"AXFocusedWindowChanged", "AXMainWindowChanged", "AXWindowCreated"})
+        ax::addNotification(observer, root, n);
+    ax::attachObserver(observer);
     browser->send("incognito /second.html");
+    // Chromium sends no window:create, only window:activate.
+    EXPECT_TRUE(pumpUntil([&] { return seen.count("AXFocusedWindowChanged") > 0; }));
+    if (auto it = seen.find("AXFocusedWindowChanged"); it != seen.end())
+        EXPECT_EQ(str(it->second, "AXRole"), "AXWindow");
     EXPECT_TRUE(pumpUntil(
         [] {
             std::string t = str(window(), "AXTitle");
@@ -149,6 +159,7 @@ TEST_F(Browser, IncognitoWindowTitle) {
         },
         15000ms))
         << str(window(), "AXTitle");
+    ax::detachObserver(observer);
 }
 
 } // namespace
