@@ -150,8 +150,9 @@ TEST_F(Browser, IncognitoWindowTitle) {
     browser->send("incognito /second.html");
     // Chromium sends no window:create, only window:activate.
     EXPECT_TRUE(pumpUntil([&] { return seen.count("AXFocusedWindowChanged") > 0; }));
-    if (auto it = seen.find("AXFocusedWindowChanged"); it != seen.end())
+    if (auto it = seen.find("AXFocusedWindowChanged"); it != seen.end()) {
         EXPECT_EQ(str(it->second, "AXRole"), "AXWindow");
+    }
     EXPECT_TRUE(pumpUntil(
         [] {
             std::string t = str(window(), "AXTitle");
