@@ -55,6 +55,18 @@ TEST_F(Browser, ReadsThePage) {
     EXPECT_EQ(str(window(), "AXTitle"), "Sign in page - Chromium");
     auto web = page();
     EXPECT_EQ(str(web, "AXTitle"), "Sign in page");
+    // The watcher looks for the page depth first, within 12 levels and 400 elements.
+    int budget = 400;
+    std::function<ax::ElementRef(const ax::ElementRef&, int)> depthFirst =
+        [&](const ax::ElementRef& e, int depth) -> ax::ElementRef {
+        if (!e || depth >= 13 || budget <= 0) return nullptr;
+        --budget;
+        if (str(e, "AXRole") == "AXWebArea") return e;
+        for (auto& c : children(e))
+            if (auto f = depthFirst(c, depth + 1)) return f;
+        return nullptr;
+    };
+    EXPECT_TRUE(ax::sameElement(depthFirst(window(), 0), web)) << budget;
     EXPECT_EQ(ax::processOf(web), pid);
     // Only a document has an address.
     EXPECT_EQ(str(window(), "AXURL"), "<absent>");
