@@ -59,23 +59,6 @@ std::optional<uint32_t> roleOf(const std::string& bus, const std::string& path) 
     return v;
 }
 
-std::optional<uint64_t> statesOf(const std::string& bus, const std::string& path) {
-    std::optional<uint64_t> states;
-    if (axmirror::withFacts(bus, path, [&](const axlinux::Facts& f) { states = f.states; }))
-        return states;
-    atspi::Variant r =
-        atspi::call(bus, path, "org.a11y.atspi.Accessible", "GetState", nullptr, "(au)", 250);
-    if (!r) return std::nullopt;
-    GVariantIter* it = nullptr;
-    g_variant_get(r.get(), "(au)", &it);
-    guint32 word = 0;
-    uint64_t bits = 0;
-    for (int i = 0; i < 2 && g_variant_iter_next(it, "u", &word); ++i)
-        bits |= static_cast<uint64_t>(word) << (32 * i);
-    g_variant_iter_free(it);
-    return bits;
-}
-
 // GTK sends no event when a menu item is chosen: the item highlighted when its menu closes is
 // taken as the one chosen.
 std::map<std::string, std::string>& menuClosing = *new std::map<std::string, std::string>;
@@ -144,12 +127,9 @@ std::vector<std::string> notificationsOf(const atspi::Event& e) {
         return {};
     }
     if (m == "TextChanged") {
-        // Labels, and a web page's paragraphs and sections, change their text too; only what a
-        // person can edit makes a value change.
+        // Labels change their text too; only what a person edits is a value change.
         auto role = roleOf(e.sender, e.path);
         if (role && axlinux::roleName(*role, false) == "AXStaticText") return {};
-        auto states = statesOf(e.sender, e.path);
-        if (states && !((*states >> ATSPI_STATE_EDITABLE) & 1)) return {};
         return {"AXValueChanged"};
     }
     if (m == "TextCaretMoved" || m == "TextSelectionChanged") return {"AXSelectedTextChanged"};
