@@ -415,6 +415,8 @@ void setMessagingTimeout(const ElementRef& element, float seconds) {
 
 std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name) {
     if (!element || element->bus.empty()) return std::nullopt;
+    if (name == "AXTitle")
+        if (auto t = axtrack::menuItemTitle(element->bus, element->path)) return Value(*t);
     if (auto m = fromMirror(element, name)) return *m;
     return live(element, name);
 }
