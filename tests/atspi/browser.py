@@ -37,7 +37,9 @@ threading.Thread(target=server.serve_forever, daemon=True).start()
 profile = tempfile.mkdtemp(prefix="atspi-chromium-")
 flags = ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
          "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile,
-         "--window-size=1200,760", "--window-position=0,0"]
+         "--window-size=1200,760", "--window-position=0,0",
+         # no warning bar about the flags above, which would push the page down once it shows
+         "--test-type"]
 env = dict(os.environ, ACCESSIBILITY_ENABLED="1")
 log = open(os.path.join(profile, "chromium.log"), "wb")
 url = f"http://127.0.0.1:{port}"
@@ -63,7 +65,7 @@ try:
             # Handed to the running browser; this process quits at once.
             subprocess.run(["/usr/bin/chromium", *flags, "--incognito", url + arg], env=env,
                            stdout=log, stderr=log, stdin=subprocess.DEVNULL, timeout=30)
-            deadline = time.monotonic() + 20
+            deadline = time.monotonic() + 25
             while len(windows()) <= before and time.monotonic() < deadline:
                 time.sleep(0.1)
         print("ok", flush=True)

@@ -178,7 +178,7 @@ TEST_F(Browser, IncognitoWindowTitle) {
     for (const char* n : {"AXFocusedWindowChanged", "AXMainWindowChanged", "AXWindowCreated"})
         ax::addNotification(observer, root, n);
     ax::attachObserver(observer);
-    browser->send("incognito /second.html");
+    browser->send("incognito /second.html", 30000ms);
     // Chromium sends no window:create, only window:activate.
     EXPECT_TRUE(pumpUntil([&] { return seen.count("AXFocusedWindowChanged") > 0; }));
     if (auto it = seen.find("AXFocusedWindowChanged"); it != seen.end()) {

@@ -100,10 +100,10 @@ struct TestApp {
         return stderrSeen;
     }
     std::string stderrSeen;
-    void send(const std::string& command) {
+    void send(const std::string& command, std::chrono::milliseconds limit = 10000ms) {
         std::string l = command + "\n";
         ASSERT_EQ(write(in, l.data(), l.size()), ssize_t(l.size()));
-        EXPECT_EQ(line(), "ok");
+        EXPECT_EQ(line(limit), "ok");
     }
 };
 
