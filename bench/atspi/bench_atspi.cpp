@@ -4,7 +4,8 @@
 //  2. a window-text walk through the seam (limits of the real walk: depth 40, 6000 elements,
 //     0.3 s) of a window of ~4,000 labels, first and later walks, against the same walk with
 //     every read a round trip (the mirror switched off);
-//  3. the mirror's memory per 1,000 elements.
+//  3. the mirror's memory per 1,000 elements;
+//  4. the walks and the memory again for a Chromium page of ~2,500 elements.
 #include "platform/ax.h"
 #include "platform/linux/atspi.h"
 #include "platform/linux/ax_mirror.h"
@@ -95,19 +96,136 @@ long residentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-void report(const char* what, const ax::ElementRef& window, int rows) {
+// Walks the window as the watcher does and counts which of the expected pieces it read.
+void report(const char* what, const ax::ElementRef& window, const std::set<std::string>& expected,
+            int deadlineMs = 300) {
     Walk w;
     auto start = Clock::now();
-    w.deadline = start + std::chrono::milliseconds(300);
+    w.deadline = start + std::chrono::milliseconds(deadlineMs);
     walk(window, 0, w);
     double took = seconds(start);
-    int labels = 0;
+    size_t found = 0;
+    for (auto& e : expected)
+        found += w.texts.count(e);
+    std::printf("%-28s %7.1f ms %6d elements %9.0f elements/s  pieces %zu/%zu  %s\n", what,
+                took * 1000, w.count, w.count / took, found, expected.size(),
+                w.partial || found < expected.size() ? "partial" : "complete");
+}
+
+std::set<std::string> gridLabels(int rows) {
+    std::set<std::string> out;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < 20; ++c)
-            labels += w.texts.count("r" + std::to_string(r) + "c" + std::to_string(c));
-    std::printf("%-28s %7.1f ms %6d elements %9.0f elements/s  labels %d/%d  %s\n", what,
-                took * 1000, w.count, w.count / took, labels, rows * 20,
-                w.partial || labels < rows * 20 ? "partial" : "complete");
+            out.insert("r" + std::to_string(r) + "c" + std::to_string(c));
+    return out;
+}
+
+// Waits until the mirror holds every piece of every node it knows.
+axmirror::Stats settled(const std::string& bus, int limitMs) {
+    axmirror::Stats s;
+    for (int waited = 0; waited < limitMs; waited += 20) {
+        s = axmirror::stats(bus);
+        if (s.nodes > 0 && s.pending == 0 && s.complete == s.nodes) break;
+        g_usleep(20000);
+    }
+    return s;
+}
+
+size_t countElements(const ax::ElementRef& e, int depth = 0) {
+    if (depth > 40) return 0;
+    size_t n = 1;
+    if (auto kids = ax::copyAttribute(e, "AXChildren"))
+        for (auto& c : std::get<std::vector<ax::ElementRef>>(*kids))
+            n += countElements(c, depth + 1);
+    return n;
+}
+
+// A page of ROWS rows (a heading, a paragraph of three pieces, a link, a button) in Chromium:
+// the naive walk, then the mirror's first and later walks, and a walk after the page changed.
+int browserFigures(const char* browserScript, const char* pages, int rows) {
+    std::string path = "/big.html?rows=" + std::to_string(rows);
+    const char* argv[] = {"/usr/bin/python3", browserScript, pages, path.c_str(), nullptr};
+    GPid helper = 0;
+    int in = -1, out = -1;
+    GError* error = nullptr;
+    if (!g_spawn_async_with_pipes(nullptr, const_cast<char**>(argv), nullptr,
+                                  G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &helper, &in, &out,
+                                  nullptr, &error)) {
+        std::fprintf(stderr, "cannot start the browser: %s\n", error->message);
+        return 1;
+    }
+    auto finish = [&](int rc) {
+        close(in); // the helper stops the browser and waits for it
+        waitpid(helper, nullptr, 0);
+        close(out);
+        return rc;
+    };
+    char buf[128] = {};
+    if (read(out, buf, sizeof buf - 1) <= 0) return finish(1);
+    int port = 0, pid = 0;
+    if (std::sscanf(buf, "ready %d %d", &port, &pid) != 2) return finish(1);
+    ax::ElementRef app, window;
+    for (int i = 0; i < 400 && !window; ++i) {
+        app = ax::applicationElement(pid);
+        ax::setAttribute(app, "AXEnhancedUserInterface", true);
+        if (auto w = ax::copyAttribute(app, "AXFocusedWindow")) {
+            auto candidate = std::get<ax::ElementRef>(*w);
+            if (str(candidate, "AXTitle").starts_with("Big page")) window = candidate;
+        }
+        if (!window) g_usleep(50000);
+    }
+    if (!window) {
+        std::fprintf(stderr, "the page did not appear\n");
+        return finish(1);
+    }
+    std::set<std::string> expected;
+    for (int r = 0; r < rows; ++r) {
+        expected.insert("row " + std::to_string(r));
+        expected.insert("bold r" + std::to_string(r) + "b");
+        expected.insert("link r" + std::to_string(r));
+    }
+    // The page's last row is there once its text is.
+    for (int i = 0; i < 200; ++i) {
+        Walk w;
+        w.deadline = Clock::now() + std::chrono::seconds(20);
+        walk(window, 0, w);
+        if (w.texts.count("link r" + std::to_string(rows - 1))) break;
+        g_usleep(100000);
+    }
+    axmirror::setEnabled(false);
+    std::printf("\nChromium page of %d rows: %zu elements in the window\n", rows,
+                countElements(window));
+    report("naive walk (round trips)", window, expected);
+    report("naive walk, no deadline", window, expected, 600000);
+    axmirror::setEnabled(true);
+    long before = residentKiB();
+    auto building = Clock::now();
+    auto observer = ax::createObserver(pid, [](const ax::ElementRef&, const std::string&) {});
+    report("first walk (mirror building)", window, expected);
+    axmirror::Stats s = settled(window->bus, 30000);
+    double built = seconds(building);
+    long after = residentKiB();
+    std::printf("mirror built in %.0f ms: %zu nodes, %zu complete\n", built * 1000, s.nodes,
+                s.complete);
+    for (int i = 2; i <= 4; ++i)
+        report(("walk " + std::to_string(i) + " (mirror)").c_str(), window, expected);
+    std::printf("mirror memory per 1,000 elements: %.1f KiB counted, %.1f KiB resident growth\n",
+                double(s.bytes) / 1024 / (s.nodes / 1000.0),
+                double(after - before) / (s.nodes / 1000.0));
+    ax::detachObserver(observer);
+    axmirror::forget(window->bus);
+    g_usleep(100000);
+    axmirror::setCacheUse(false);
+    building = Clock::now();
+    observer = ax::createObserver(pid, [](const ax::ElementRef&, const std::string&) {});
+    report("first walk (no Cache)", window, expected);
+    s = settled(window->bus, 60000);
+    std::printf("mirror built object by object in %.0f ms: %zu nodes, %zu complete\n",
+                seconds(building) * 1000, s.nodes, s.complete);
+    report("walk 2 (mirror, no Cache)", window, expected);
+    ax::detachObserver(observer);
+    axmirror::setCacheUse(true);
+    return finish(0);
 }
 
 } // namespace
@@ -194,13 +312,13 @@ int main() {
 
     // 2. Walks: round trips only, then the mirror's first and later walks.
     axmirror::setEnabled(false);
-    report("naive walk (round trips)", window, rows);
+    report("naive walk (round trips)", window, gridLabels(rows));
     axmirror::setEnabled(true);
 
     long before = residentKiB();
     auto building = Clock::now();
     auto observer = ax::createObserver(pid, [](const ax::ElementRef&, const std::string&) {});
-    report("first walk (mirror building)", window, rows);
+    report("first walk (mirror building)", window, gridLabels(rows));
     axmirror::Stats s;
     for (int i = 0; i < 600; ++i) {
         s = axmirror::stats(window->bus);
@@ -212,7 +330,7 @@ int main() {
     std::printf("mirror built in %.0f ms: %zu nodes, %zu complete\n", built * 1000, s.nodes,
                 s.complete);
     for (int i = 2; i <= 4; ++i)
-        report(("walk " + std::to_string(i) + " (mirror)").c_str(), window, rows);
+        report(("walk " + std::to_string(i) + " (mirror)").c_str(), window, gridLabels(rows));
     std::printf("\nmirror memory per 1,000 elements: %.1f KiB counted (nodes and their strings), "
                 "%.1f KiB growth of the resident set while building (an upper bound)\n",
                 double(s.bytes) / 1024 / (s.nodes / 1000.0),
@@ -268,9 +386,17 @@ int main() {
     }
     std::printf("mirror built object by object in %.0f ms: %zu nodes, %zu complete\n",
                 seconds(building) * 1000, s.nodes, s.complete);
-    report("walk (mirror, no Cache)", window, rows);
+    report("walk (mirror, no Cache)", window, gridLabels(rows));
     ax::detachObserver(observer);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
+    close(in);
+    close(out);
+    axmirror::setCacheUse(true);
+    int pageRows = std::atoi(
+        std::getenv("ATSPI_BENCH_PAGE_ROWS") ? std::getenv("ATSPI_BENCH_PAGE_ROWS") : "0");
+    if (pageRows > 0)
+        return browserFigures(std::getenv("ATSPI_BENCH_BROWSER"), std::getenv("ATSPI_BENCH_PAGES"),
+                              pageRows);
     return 0;
 }

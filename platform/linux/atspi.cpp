@@ -277,6 +277,13 @@ void onEventThread(std::function<void()> work) {
     g_source_unref(source);
 }
 
+std::string placeholderOf(GVariant* attributes) {
+    const char* v = nullptr;
+    for (const char* key : {"placeholder-text", "placeholder"})
+        if (g_variant_lookup(attributes, key, "&s", &v) && *v) return v;
+    return {};
+}
+
 std::string plainText(std::string text) {
     static const std::string fffc = "\xEF\xBF\xBC";
     for (size_t at = text.find(fffc); at != std::string::npos; at = text.find(fffc, at))

@@ -55,6 +55,10 @@ void addListener(std::function<void(const Event&)> listener);
 // place.
 void onEventThread(std::function<void()> work);
 
+// A text's placeholder from its attributes (a{ss}): GTK's "placeholder-text", Chromium's
+// "placeholder"; "" when neither.
+std::string placeholderOf(GVariant* attributes);
+
 // Strips the object-replacement characters that stand for embedded children in a text.
 std::string plainText(std::string text);
 

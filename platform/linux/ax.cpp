@@ -98,13 +98,26 @@ std::optional<std::string> liveText(const ElementRef& e) {
     return atspi::plainText(s ? s : "");
 }
 
-std::optional<std::string> liveAttribute(const ElementRef& e, const char* iface, const char* key) {
+// The attributes dictionary (a{ss}) of one interface; nullptr when the application didn't answer.
+Variant liveAttributes(const ElementRef& e, const char* iface) {
     Variant r = ask(e, iface, "GetAttributes", nullptr, "(a{ss})");
-    if (!r) return std::nullopt;
-    Variant dict(g_variant_get_child_value(r.get(), 0));
-    const char* value = nullptr;
-    if (!g_variant_lookup(dict.get(), key, "&s", &value)) return std::nullopt;
-    return std::string(value);
+    if (!r) return nullptr;
+    return Variant(g_variant_get_child_value(r.get(), 0));
+}
+
+// Whether the object implements an interface: asking one it lacks makes ATK complain on the
+// application's stderr (and answer nonsense).
+bool declares(const ElementRef& e, std::string_view iface) {
+    Variant r = ask(e, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)");
+    if (!r) return false;
+    GVariantIter* it = nullptr;
+    g_variant_get(r.get(), "(as)", &it);
+    const char* name = nullptr;
+    bool found = false;
+    while (!found && g_variant_iter_next(it, "&s", &name))
+        found = iface == name;
+    g_variant_iter_free(it);
+    return found;
 }
 
 std::string liveLabelledBy(const ElementRef& e) {
@@ -254,9 +267,13 @@ std::optional<Value> extents(const ElementRef& e, bool position) {
 }
 
 std::optional<Value> documentUri(const ElementRef& e) {
-    auto uri = liveAttribute(e, "org.a11y.atspi.Document", "URI");
-    if (!uri || uri->empty()) uri = liveAttribute(e, "org.a11y.atspi.Document", "DocURL");
-    return nonEmpty(uri);
+    if (!declares(e, "org.a11y.atspi.Document")) return std::nullopt;
+    Variant dict = liveAttributes(e, "org.a11y.atspi.Document");
+    if (!dict) return std::nullopt;
+    const char* uri = nullptr;
+    for (const char* key : {"URI", "DocURL"})
+        if (g_variant_lookup(dict.get(), key, "&s", &uri) && *uri) return Value(std::string(uri));
+    return std::nullopt;
 }
 
 // Reads the mirror can answer; nullopt in the outer optional means "ask the application".
@@ -269,7 +286,9 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
         } else if (name == "AXSubrole") {
             std::string s = axlinux::subroleName(f.role);
             out.emplace(s.empty() ? std::nullopt : std::optional<Value>(s));
-        } else if (name == "AXTitle") {
+        } else if (name == "AXTitle" && f.role != ATSPI_ROLE_DOCUMENT_WEB) {
+            // (Chromium tells a page's new title on its frame and tab, never on the document:
+            // a document's name is always asked.)
             out.emplace(Value(f.name));
         } else if (name == "AXDescription") {
             out.emplace(Value(f.description));
@@ -322,8 +341,13 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         if (!s || s->empty()) return std::nullopt;
         return Value(*s);
     }
-    if (name == "AXPlaceholderValue")
-        return nonEmpty(liveAttribute(e, "org.a11y.atspi.Accessible", "placeholder-text"));
+    if (name == "AXPlaceholderValue") {
+        Variant dict = liveAttributes(e, "org.a11y.atspi.Accessible");
+        if (!dict) return std::nullopt;
+        std::string p = atspi::placeholderOf(dict.get());
+        if (p.empty()) return std::nullopt;
+        return Value(p);
+    }
     if (name == "AXTitleUIElement") {
         std::string p = liveLabelledBy(e);
         if (p.empty()) return std::nullopt;
@@ -391,6 +415,8 @@ void setMessagingTimeout(const ElementRef& element, float seconds) {
 
 std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name) {
     if (!element || element->bus.empty()) return std::nullopt;
+    if (name == "AXTitle")
+        if (auto t = axtrack::menuItemTitle(element->bus, element->path)) return Value(*t);
     if (auto m = fromMirror(element, name)) return *m;
     return live(element, name);
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -50,24 +51,65 @@ Node* nodeOf(const std::string& bus, const std::string& path) {
     return n == a->second.nodes.end() ? nullptr : &n->second;
 }
 
+// Calls the mirror has in flight are few: a building mirror sends thousands, and an application
+// answers in order, so anyone else's call (the walk's own reads of what isn't mirrored yet)
+// would wait behind all of them. Event thread only.
+constexpr size_t inFlightMax = 32;
+size_t inFlight = 0;
+struct Waiting {
+    std::string bus, path;
+    const char *iface, *method, *type;
+    GVariant* params; // owned
+    std::function<void(App&, GVariant*)> done;
+};
+std::deque<Waiting>& waiting = *new std::deque<Waiting>;
+
+void send(Waiting call);
+
+void sendWaiting() {
+    while (inFlight < inFlightMax && !waiting.empty()) {
+        Waiting next = std::move(waiting.front());
+        waiting.pop_front();
+        send(std::move(next));
+    }
+}
+
+void send(Waiting call) {
+    ++inFlight;
+    GVariant* params = call.params;
+    std::string bus = call.bus;
+    atspi::callAsync(call.bus, call.path, call.iface, call.method, params, call.type, callTimeoutMs,
+                     [bus, done = std::move(call.done)](Variant reply) {
+                         {
+                             std::lock_guard lock(mutex);
+                             auto a = apps.find(bus);
+                             if (a != apps.end()) {
+                                 --a->second.pending;
+                                 done(a->second, reply.get());
+                             }
+                         }
+                         --inFlight;
+                         sendWaiting();
+                     });
+    if (params) g_variant_unref(params);
+}
+
 // Runs an asynchronous call for the mirror of one app; done runs under the lock, only while
-// that app is still mirrored.
+// that app is still mirrored. Event thread only.
 void ask(const std::string& bus, const std::string& path, const char* iface, const char* method,
          GVariant* params, const char* type, std::function<void(App&, GVariant*)> done) {
     {
         std::lock_guard lock(mutex);
         auto a = apps.find(bus);
-        if (a == apps.end()) return;
+        if (a == apps.end()) {
+            if (params) g_variant_unref(g_variant_ref_sink(params));
+            return;
+        }
         ++a->second.pending;
     }
-    atspi::callAsync(bus, path, iface, method, params, type, callTimeoutMs,
-                     [bus, done = std::move(done)](Variant reply) {
-                         std::lock_guard lock(mutex);
-                         auto a = apps.find(bus);
-                         if (a == apps.end()) return;
-                         --a->second.pending;
-                         done(a->second, reply.get());
-                     });
+    if (params) g_variant_ref_sink(params);
+    waiting.push_back({bus, path, iface, method, type, params, std::move(done)});
+    sendWaiting();
 }
 
 void eraseSubtree(App& app, const std::string& path) {
@@ -138,10 +180,9 @@ void fetchLabel(const std::string& bus, const std::string& path) {
     ask(bus, path, "org.a11y.atspi.Accessible", "GetAttributes", nullptr, "(a{ss})",
         [finish](App& app, GVariant* r) {
             finish(app, [r](Node& n) {
-                const char* v = nullptr;
                 if (!r) return;
                 Variant dict(g_variant_get_child_value(r, 0));
-                if (g_variant_lookup(dict.get(), "placeholder-text", "&s", &v)) n.placeholder = v;
+                n.placeholder = atspi::placeholderOf(dict.get());
             });
         });
     ask(bus, path, "org.a11y.atspi.Accessible", "GetRelationSet", nullptr, "(a(ua(so)))",

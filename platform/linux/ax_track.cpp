@@ -9,6 +9,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,31 @@ std::optional<uint32_t> roleOf(const std::string& bus, const std::string& path) 
 // GTK sends no event when a menu item is chosen: the item highlighted when its menu closes is
 // taken as the one chosen.
 std::map<std::string, std::string>& menuClosing = *new std::map<std::string, std::string>;
+// Chromium's menus are windows of their own: the chosen item is the one highlighted, or left
+// moments ago, when its menu window gives up the focus.
+std::map<std::string, std::string>& menuHighlighted = *new std::map<std::string, std::string>;
+std::map<std::string, std::chrono::steady_clock::time_point>& menuLeftAt =
+    *new std::map<std::string, std::chrono::steady_clock::time_point>;
+// The name of each application's last highlighted menu item, read while it lived: Chromium
+// tears a chosen item down (nameless, a panel) before anyone can ask for its title.
+std::mutex& menuNameMutex = *new std::mutex;
+std::map<std::string, std::pair<std::string, std::string>>& menuNames =
+    *new std::map<std::string, std::pair<std::string, std::string>>;
+
+void rememberMenuName(const std::string& bus, const std::string& path) {
+    atspi::Variant r =
+        atspi::call(bus, path, "org.freedesktop.DBus.Properties", "Get",
+                    g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name"), "(v)", 250);
+    std::string name;
+    if (r) {
+        atspi::Variant v(g_variant_get_child_value(r.get(), 0));
+        atspi::Variant inner(g_variant_get_variant(v.get()));
+        if (g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING))
+            name = g_variant_get_string(inner.get(), nullptr);
+    }
+    std::lock_guard lock(menuNameMutex);
+    menuNames[bus] = {path, name};
+}
 
 void trackFocus(const atspi::Event& e) {
     if (e.kind == "Bus") {
@@ -70,6 +96,12 @@ void trackFocus(const atspi::Event& e) {
         focusedByApp.erase(e.sender);
         std::erase_if(roles, [&](auto& r) { return r.first.starts_with(e.sender + "/"); });
         menuClosing.erase(e.sender);
+        menuHighlighted.erase(e.sender);
+        menuLeftAt.erase(e.sender);
+        {
+            std::lock_guard names(menuNameMutex);
+            menuNames.erase(e.sender);
+        }
         if (lastFocusBus == e.sender) {
             lastFocusBus.clear();
             secure = false;
@@ -92,11 +124,27 @@ void trackFocus(const atspi::Event& e) {
     }
 }
 
-std::vector<std::string> notificationsOf(const atspi::Event& e) {
+// The notifications of an event; path, when set, is the element they are about instead of the
+// event's source.
+std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& path) {
     const std::string& m = e.member;
     if (e.kind == "Window") {
         if (m == "Activate") return {"AXFocusedWindowChanged", "AXMainWindowChanged"};
         if (m == "Create") return {"AXWindowCreated"};
+        if (m == "Deactivate") {
+            if (auto it = menuHighlighted.find(e.sender); it != menuHighlighted.end()) {
+                path = it->second;
+                menuHighlighted.erase(it);
+                return {"AXMenuItemSelected"};
+            }
+            auto it = menuClosing.find(e.sender);
+            if (it == menuClosing.end() ||
+                std::chrono::steady_clock::now() - menuLeftAt[e.sender] > std::chrono::seconds(1))
+                return {};
+            path = it->second;
+            menuClosing.erase(it);
+            return {"AXMenuItemSelected"};
+        }
         return {};
     }
     if (e.kind != "Object") return {};
@@ -109,7 +157,13 @@ std::vector<std::string> notificationsOf(const atspi::Event& e) {
             auto it = menuClosing.find(e.sender);
             if (e.minor == "selected" && !e.detail1) {
                 menuClosing[e.sender] = e.path;
+                menuLeftAt[e.sender] = std::chrono::steady_clock::now();
+                if (auto h = menuHighlighted.find(e.sender);
+                    h != menuHighlighted.end() && h->second == e.path)
+                    menuHighlighted.erase(h);
             } else if (e.minor == "selected") {
+                menuHighlighted[e.sender] = e.path;
+                rememberMenuName(e.sender, e.path);
                 if (it != menuClosing.end()) menuClosing.erase(it);
             } else if (!e.detail1 && it != menuClosing.end() && it->second == e.path) {
                 menuClosing.erase(it);
@@ -164,14 +218,15 @@ void onEvent(const atspi::Event& e) {
     int pid = atspi::pidOf(e.sender, 250);
     std::erase_if(watching, [&](auto& o) { return o->pid != pid; });
     if (watching.empty()) return;
-    std::vector<std::string> notes = notificationsOf(e);
+    std::string path = e.path;
+    std::vector<std::string> notes = notificationsOf(e, path);
     for (const std::string& note : notes)
         for (auto& o : watching) {
             {
                 std::lock_guard lock(o->mutex);
                 if (!o->notifications.count(note)) continue;
             }
-            deliver(o, axlinux::makeElement(e.sender, e.path, pid, 250), note);
+            deliver(o, axlinux::makeElement(e.sender, path, pid, 250), note);
         }
 }
 
@@ -191,6 +246,14 @@ std::string focusedPath(const std::string& bus) {
 
 bool passwordFocused() {
     return secure;
+}
+
+std::optional<std::string> menuItemTitle(const std::string& bus, const std::string& path) {
+    std::lock_guard lock(menuNameMutex);
+    auto it = menuNames.find(bus);
+    if (it == menuNames.end() || it->second.first != path || it->second.second.empty())
+        return std::nullopt;
+    return it->second.second;
 }
 
 } // namespace axtrack

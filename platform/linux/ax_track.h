@@ -3,6 +3,7 @@
 // application, and whether a password text has the focus.
 #include "platform/linux/atspi.h"
 
+#include <optional>
 #include <string>
 
 namespace axtrack {
@@ -15,6 +16,10 @@ std::string focusedPath(const std::string& bus);
 
 // True while the focused object on the desktop is a password text.
 bool passwordFocused();
+
+// The name the application's last highlighted menu item had while it was highlighted, when that
+// is the object at path.
+std::optional<std::string> menuItemTitle(const std::string& bus, const std::string& path);
 
 } // namespace axtrack
 
