@@ -5,6 +5,7 @@
 //   personalNames  vs bare word segmentation of the same text
 // Everything runs on one thread: libvips, ImageMagick and Tesseract are held to one core.
 #include "platform/sim/sim.h"
+#include "tests/frames/namecorpus.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
 #include "watch/frames/images.h"
@@ -19,7 +20,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <tesseract/baseapi.h>
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
@@ -272,6 +275,10 @@ const std::vector<Screen>& screens() {
             writeText(page, text, "DejaVu Sans Mono 13", 12, 12, 1250, {220, 223, 228});
             out.push_back({"terminal", finished(page), truth});
         }
+        // To look at them, or to try the tesseract command's options by hand.
+        if (const char* dir = std::getenv("OCR_PICTURES"))
+            for (const Screen& screen : out)
+                screen.image.pngsave((std::string(dir) + "/" + screen.name + ".png").c_str());
         return out;
     }();
     return set;
@@ -302,12 +309,22 @@ int wordCount(const std::string& text) {
     return n;
 }
 
+// CPU seconds of this process (all its threads) or of its finished children.
+double cpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 void ocrBench(benchmark::State& state) {
     const Screen& screen = screens()[static_cast<std::size_t>(state.range(0))];
     readLines(screen.image); // the engines start once, outside the timing
     std::vector<TextLine> lines;
+    const double cpu = cpuSeconds(RUSAGE_SELF);
     for (auto _ : state)
         lines = readLines(screen.image);
+    state.counters["cpu_ms"] = (cpuSeconds(RUSAGE_SELF) - cpu) * 1000 / state.iterations();
     std::string text;
     for (const TextLine& line : lines)
         text += line.text + "\n";
@@ -316,7 +333,7 @@ void ocrBench(benchmark::State& state) {
     state.counters["words_right"] = wordsRight(screen.truth, text);
     state.counters["words"] = wordCount(screen.truth);
 }
-BENCHMARK(ocrBench)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(ocrBench)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 
 // The tesseract command on the same picture, read from a PNG file: a new process, one thread.
 void tesseractCommandBench(benchmark::State& state) {
@@ -326,6 +343,7 @@ void tesseractCommandBench(benchmark::State& state) {
     screen.image.pngsave(file.c_str());
     const std::string command = "OMP_THREAD_LIMIT=1 tesseract " + file + " - 2>/dev/null";
     std::string text;
+    const double cpu = cpuSeconds(RUSAGE_CHILDREN);
     for (auto _ : state) {
         text.clear();
         FILE* out = ::popen(command.c_str(), "r");
@@ -341,11 +359,16 @@ void tesseractCommandBench(benchmark::State& state) {
             return;
         }
     }
+    state.counters["cpu_ms"] = (cpuSeconds(RUSAGE_CHILDREN) - cpu) * 1000 / state.iterations();
     state.SetLabel(screen.name);
     state.counters["words_right"] = wordsRight(screen.truth, text);
     state.counters["words"] = wordCount(screen.truth);
 }
-BENCHMARK(tesseractCommandBench)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(tesseractCommandBench)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3)
+    ->UseRealTime();
 
 const std::string& namesText() {
     static const std::string text = [] {
@@ -358,12 +381,32 @@ const std::string& namesText() {
     return text;
 }
 
+// Precision and recall of the name search on a labelled set, as counters "<prefix>_p" and "_r".
+template <std::size_t N>
+void scoreNames(benchmark::State& state, const Labelled (&set)[N], const std::string& prefix) {
+    int right = 0, wrong = 0, missed = 0;
+    for (const Labelled& item : set) {
+        Names got = personalNames(item.text);
+        std::set<std::string> want(item.names.begin(), item.names.end()),
+            have(got.begin(), got.end());
+        for (const std::string& n : have)
+            ++(want.count(n) ? right : wrong);
+        for (const std::string& n : want)
+            missed += have.count(n) ? 0 : 1;
+    }
+    state.counters[prefix + "_p"] = right / double(right + wrong);
+    state.counters[prefix + "_r"] = right / double(right + missed);
+}
+
 void namesBench(benchmark::State& state) {
     personalNames("Warm up Sarah"); // the word lists load once per process
     std::size_t found = 0;
     for (auto _ : state)
         found = personalNames(namesText()).size();
     state.counters["names"] = static_cast<double>(found);
+    scoreNames(state, corpus, "labelled");
+    scoreNames(state, heldOut, "heldout");
+    scoreNames(state, screenSnippets, "snippets");
 }
 BENCHMARK(namesBench)->Unit(benchmark::kMillisecond)->MinTime(2);
 
