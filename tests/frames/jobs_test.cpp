@@ -319,6 +319,34 @@ TEST_F(Jobs, OcrWithoutText) {
     }
 }
 
+// Screen text as windows show it: light on a dark sidebar beside dark on light, and small.
+TEST(OcrReads, LightOnDarkBesideDarkOnLightAndSmallText) {
+    startImages();
+    VImage page = VImage::black(900, 240) + 250;
+    page = page.insert(VImage::black(300, 240) + 35, 0, 0);
+    auto write = [&](const char* text, int px, int x, int y, double ink) {
+        std::string font = "DejaVu Sans " + std::to_string(px);
+        VImage mask =
+            VImage::text(text, VImage::option()->set("font", font.c_str())->set("dpi", 72)) / 255;
+        VImage under = page.extract_area(x, y, mask.width(), mask.height());
+        page = page.insert(under * (1 - mask) + mask * ink, x, y);
+    };
+    write("Archive folder", 16, 20, 40, 235);
+    write("Quarterly report draft", 16, 340, 40, 20);
+    write("Show scroll bars when scrolling", 11, 340, 160, 40);
+    auto lines = readLines(page.cast(VIPS_FORMAT_UCHAR).copy_memory());
+    std::string text;
+    for (auto& line : lines)
+        text += line.text + "\n";
+    EXPECT_NE(text.find("Archive folder"), std::string::npos) << text;
+    EXPECT_NE(text.find("Quarterly report draft"), std::string::npos) << text;
+    EXPECT_NE(text.find("Show scroll bars when scrolling"), std::string::npos) << text;
+    for (auto& line : lines)
+        if (line.text == "Archive folder") {
+            EXPECT_LT(line.x + line.w, 300.0 / 900);
+        }
+}
+
 // Threads named `name`: a new thread starts with the name of the one that made it, while
 // libvips and GLib name theirs.
 std::size_t threadsNamed(const std::string& name) {

@@ -197,6 +197,12 @@ struct Lists {
                  "google",  "apple",    "microsoft", "amazon",   "netflix",     "uber",
                  "iphone",  "ipad",     "mac",       "macbook",  "windows",     "linux",
                  "android", "alexa",    "siri",      "cortana",  "ok"});
+    // Makers whose names are also given or family names: a name only with a cue or a second part.
+    Words brands =
+        wordsOf({"mercedes", "tesla",  "ford",   "porsche",  "ferrari", "lincoln", "dell",
+                 "chanel",   "dior",   "gucci",  "disney",   "boeing",  "philips", "siemens",
+                 "bosch",    "nokia",  "oracle", "adobe",    "jaguar",  "harley",  "wendy",
+                 "dominos",  "mattel", "hilton", "marriott", "kia"});
     Words particles = wordsOf({"van", "von",   "de",  "der", "den", "da",  "di",  "du",
                                "del", "della", "des", "la",  "le",  "bin", "ibn", "al",
                                "el",  "ter",   "ten", "zu",  "dos", "das", "do",  "y"});
@@ -242,6 +248,8 @@ struct Token {
     bool afterAmpersand = false;
     bool afterAt = false;
     bool beforeColon = false; // "Alex: are we still on?"
+    bool shouting = false;    // in a line of capitals only: "JOHN DOE — SENIOR ACCOUNTANT"
+    bool whispering = false;  // in a line without capitals: "me and dave are heading out"
     Part part = Part::other;
     bool place = false, month = false;
 };
@@ -314,6 +322,41 @@ std::vector<Token> tokenize(const icu::UnicodeString& text) {
     return tokens;
 }
 
+// Marks the tokens of lines written all in capitals (headings) or all in lower case (chat),
+// where capitals say nothing about names.
+void markLineCase(std::vector<Token>& tokens, const icu::UnicodeString& text) {
+    std::size_t first = 0;
+    int32_t lineStart = 0;
+    while (first < tokens.size()) {
+        int32_t lineEnd = text.indexOf(static_cast<char16_t>('\n'), tokens[first].start);
+        if (lineEnd < 0) lineEnd = text.length();
+        std::size_t last = first;
+        while (last < tokens.size() && tokens[last].start < lineEnd)
+            ++last;
+        bool upper = false, lower = false;
+        for (int32_t i = lineStart; i < lineEnd; ++i) {
+            upper = upper || u_isupper(text[i]);
+            lower = lower || u_islower(text[i]);
+        }
+        std::size_t words = 0;
+        for (std::size_t i = first; i < last; ++i)
+            words += tokens[i].end - tokens[i].start > 1;
+        for (std::size_t i = first; i < last; ++i) {
+            Token& t = tokens[i];
+            t.shouting = upper && !lower && words >= 2;
+            t.whispering = lower && !upper && words >= 3;
+            if (!t.shouting || t.capital || t.end - t.start < 2 || lists().particles.count(t.key))
+                continue;
+            bool letters = true;
+            for (int32_t c = t.start; c < t.end; ++c)
+                letters = letters && (u_isalpha(text[c]) || text[c] == '\'' || text[c] == 0x2019);
+            t.capital = letters;
+        }
+        first = last;
+        lineStart = lineEnd + 1;
+    }
+}
+
 void classify(std::vector<Token>& tokens, const icu::UnicodeString& text) {
     const Lists& l = lists();
     // Places of several words ("San Francisco", "New York") are marked before single words.
@@ -346,7 +389,7 @@ void classify(std::vector<Token>& tokens, const icu::UnicodeString& text) {
         t.month = l.months.count(k) > 0;
         t.place = t.place || l.places.count(k) > 0;
         bool given = l.given.count(k) > 0, family = l.family.count(k) > 0;
-        bool common = l.common.count(k) > 0;
+        bool common = l.common.count(k) > 0 || l.brands.count(k) > 0;
         bool never = l.weekdays.count(k) || l.titles.count(k) || l.suffixes.count(k) ||
                      l.greetings.count(k) || l.organisations.count(k) || l.products.count(k) ||
                      l.placePrefixes.count(k);
@@ -362,6 +405,8 @@ void classify(std::vector<Token>& tokens, const icu::UnicodeString& text) {
             t.part = Part::common;
         else
             t.part = Part::unknown;
+        // Headings are full of acronyms and words no list knows; there only the lists vouch.
+        if (t.shouting && t.part == Part::unknown) t.part = Part::familyAmbiguous;
     }
 }
 
@@ -382,7 +427,19 @@ struct Found {
 // A candidate span of tokens [first, last] inside one run of capitalised words.
 struct Span {
     std::size_t first, last;
+    std::size_t lead; // first, or the particles before it after a title: "Ms. van der Berg"
 };
+
+// A given name as chat writes it, in lower case: only one that is no word of any other kind.
+bool isChatName(const Token& t) {
+    const Lists& l = lists();
+    const std::string& k = t.key;
+    return t.whispering && !t.capital && l.given.count(k) && !l.common.count(k) &&
+           !l.places.count(k) && !l.particles.count(k) && !l.months.count(k) &&
+           !l.weekdays.count(k) && !l.greetings.count(k) && !l.products.count(k) &&
+           !l.brands.count(k) && !l.titles.count(k) && !l.placePrefixes.count(k) &&
+           !l.organisations.count(k) && !l.verbs.count(k) && k.size() > 2;
+}
 
 } // namespace
 
@@ -392,6 +449,7 @@ std::vector<std::string> personalNames(std::string_view utf8) {
     std::string cut = utf16::cut(utf8, maxUnits);
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(cut);
     std::vector<Token> tokens = tokenize(text);
+    markLineCase(tokens, text);
     classify(tokens, text);
     const Lists& l = lists();
 
@@ -403,11 +461,22 @@ std::vector<std::string> personalNames(std::string_view utf8) {
     auto lowerAt = [&](std::size_t i) -> const std::string* {
         return i < tokens.size() && !tokens[i].capital ? &tokens[i].key : nullptr;
     };
+    auto sureGiven = [&](std::size_t i) {
+        return i < tokens.size() && tokens[i].capital && tokens[i].part == Part::given;
+    };
+    auto besideName = [&](Span s) {
+        auto joiner = [&](std::size_t i) {
+            const std::string* w = lowerAt(i);
+            return w && (*w == "and" || *w == "or");
+        };
+        return (joiner(s.last + 1) && sureGiven(s.last + 2)) ||
+               (s.first >= 2 && joiner(s.first - 1) && sureGiven(s.first - 2));
+    };
     auto decide = [&](Span s, std::size_t runFirst, std::size_t runLast) {
         const Token& head = tokens[s.first];
-        const Token* before = s.first > 0 ? &tokens[s.first - 1] : nullptr;
-        bool titled = before && l.titles.count(before->key) && (s.first == runFirst + 1 || true) &&
-                      before->capital && tokens[s.first].joinsPrevious;
+        const Token* before = s.lead > 0 ? &tokens[s.lead - 1] : nullptr;
+        bool titled = before && l.titles.count(before->key) && before->capital &&
+                      tokens[s.lead].joinsPrevious;
         bool greeted = before && l.greetings.count(before->key) && !head.sentenceStart;
         bool mention = head.afterAt;
         std::size_t next = s.last + 1;
@@ -420,7 +489,8 @@ std::vector<std::string> personalNames(std::string_view utf8) {
         bool company = head.afterAmpersand ||
                        (next < tokens.size() && tokens[next].afterAmpersand) ||
                        (next <= runLast && l.organisations.count(tokens[next].key)) ||
-                       (s.first > runFirst && l.placePrefixes.count(tokens[s.first - 1].key));
+                       (s.first > runFirst && tokens[s.first - 1].capital &&
+                        l.placePrefixes.count(tokens[s.first - 1].key));
         if (company) return;
         // A chat speaker: a known name opening a line, followed by a colon.
         bool speaker =
@@ -439,15 +509,20 @@ std::vector<std::string> personalNames(std::string_view utf8) {
         bool accept = false;
         if (count >= 2) {
             // Several words of no other kind are a name the lists do not know: "Hiroshi Tanaka".
+            // A heading's given name and surname may both be words too: "JOHN DOE".
             accept = last != Part::initial &&
-                     ((isGivenLike(head.part) && sure) || allSure || titled || (cued && !place));
+                     ((isGivenLike(head.part) && (sure || (head.shouting && !place))) || allSure ||
+                      titled || (cued && !place));
         } else {
             switch (head.part) {
             case Part::given:
                 accept = true;
                 break;
             case Part::givenAmbiguous:
+                // A given name that is also a place is a person when spoken to, when it
+                // speaks, or beside another person's name: "Sofia and Marco".
                 accept = titled || speaker || (cued && !place) ||
+                         ((greeted || told) && !head.month) || besideName(s) ||
                          (!head.sentenceStart && runFirst == runLast && !head.month && !head.place);
                 break;
             case Part::family:
@@ -462,7 +537,7 @@ std::vector<std::string> personalNames(std::string_view utf8) {
             }
         }
         if (accept) {
-            found.push_back({head.start, tokens[s.last].end});
+            found.push_back({tokens[s.lead].start, tokens[s.last].end});
             if (count >= 2)
                 for (std::size_t i = s.first; i <= s.last; ++i)
                     parts.insert(tokens[i].key);
@@ -472,6 +547,12 @@ std::vector<std::string> personalNames(std::string_view utf8) {
             doubtful.push_back(s.first);
         }
     };
+
+    for (const Token& t : tokens)
+        if (isChatName(t)) {
+            found.push_back({t.start, t.end});
+            alone.insert(t.key);
+        }
 
     // Runs: capitalised words (and particles between them) joined by spaces, hyphens or dots
     // of initials; names never cross a sentence or a line.
@@ -512,9 +593,14 @@ std::vector<std::string> personalNames(std::string_view utf8) {
             }
             // A common word ending the run after a given name is a family name: "Emma Stone".
             if (k + 1 == runLast && tokens[runLast].part == Part::common &&
-                tokens[j].part == Part::given)
+                (tokens[j].part == Part::given ||
+                 (tokens[j].shouting && tokens[j].part == Part::givenAmbiguous)))
                 ++k;
-            decide({j, k}, i, runLast);
+            std::size_t lead = j;
+            while (lead > i + 1 && tokens[lead - 1].part == Part::particle)
+                --lead;
+            if (lead == j || !l.titles.count(tokens[lead - 1].key)) lead = j;
+            decide({j, k, lead}, i, runLast);
             j = k + 1;
         }
         i = runLast + 1;
