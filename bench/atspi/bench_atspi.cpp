@@ -217,6 +217,22 @@ int main() {
                 double(s.bytes) / 1024 / (s.nodes / 1000.0),
                 double(after - before) / (s.nodes / 1000.0));
     ax::detachObserver(observer);
+
+    // The same tree built object by object, as for a toolkit without the Cache.
+    axmirror::forget(window->bus);
+    axmirror::setCacheUse(false);
+    g_usleep(100000);
+    building = Clock::now();
+    observer = ax::createObserver(pid, [](const ax::ElementRef&, const std::string&) {});
+    for (int i = 0; i < 1500; ++i) {
+        s = axmirror::stats(window->bus);
+        if (s.nodes > 0 && s.pending == 0 && s.complete == s.nodes) break;
+        g_usleep(20000);
+    }
+    std::printf("mirror built object by object in %.0f ms: %zu nodes, %zu complete\n",
+                seconds(building) * 1000, s.nodes, s.complete);
+    report("walk (mirror, no Cache)", window, rows);
+    ax::detachObserver(observer);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     return 0;

@@ -126,6 +126,8 @@ void dump(const ax::ElementRef& e, std::string& out, int depth = 0) {
     out += std::string(depth, ' ') + str(e, "AXRole") + "|" + str(e, "AXSubrole") + "|" +
            str(e, "AXTitle") + "|" + str(e, "AXDescription") + "|" + str(e, "AXValue") + "|" +
            str(e, "AXPlaceholderValue") + "|" + str(e, "AXHelp") + "|";
+    auto enabled = ax::copyAttribute(e, "AXEnabled");
+    out += enabled ? (std::get<bool>(*enabled) ? "enabled|" : "disabled|") : "|";
     auto t = ax::copyAttribute(e, "AXTitleUIElement");
     if (t) {
         if (auto te = std::get_if<ax::ElementRef>(&*t)) out += str(*te, "AXValue");
@@ -363,6 +365,25 @@ TEST_F(Desktop, MirrorFollowsEveryKindOfChange) {
     app->send("title Mirrored");
     EXPECT_TRUE(settle());
     EXPECT_EQ(str(window, "AXTitle"), "Mirrored");
+    app->send("enable 0");
+    EXPECT_TRUE(settle());
+    app->send("enable 1");
+    EXPECT_TRUE(settle());
+    ax::detachObserver(observer);
+
+    // Built object by object, as for a toolkit without the Cache.
+    axmirror::forget(window->bus);
+    axmirror::setCacheUse(false);
+    pumpFor(100ms);
+    observer = ax::createObserver(app->pid, [](const ax::ElementRef&, const std::string&) {});
+    EXPECT_TRUE(pumpUntil([&] {
+        auto s = axmirror::stats(window->bus);
+        return s.nodes > 200 && s.pending == 0 && s.complete == s.nodes;
+    }));
+    EXPECT_TRUE(settle());
+    app->send("label 4 4 after rebuild");
+    EXPECT_TRUE(settle());
+    axmirror::setCacheUse(true);
     ax::detachObserver(observer);
 }
 

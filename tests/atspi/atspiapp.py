@@ -12,6 +12,7 @@ standard input, one per line, and answers "ok" to each:
     remove            removes the last grid label added
     describe TEXT     sets the check box's accessible description
     entry TEXT        sets the entry's text
+    enable 0|1        makes the button insensitive or sensitive
     quit
 """
 import sys
@@ -101,6 +102,8 @@ def command(line):
         check.get_accessible().set_description(rest)
     elif word == "entry":
         email.set_text(rest)
+    elif word == "enable":
+        button.set_sensitive(rest == "1")
     elif word == "quit":
         Gtk.main_quit()
     say("ok")
