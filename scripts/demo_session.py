@@ -4,17 +4,39 @@ served from 127.0.0.1, a watcher configured the way a host would, a short sessio
 work, and a clean stop. Every event line is shown as it arrives: one readable line per event, or
 the raw JSON with --json.
 
-    demo_session.py [--json] [WATCH]"""
+    demo_session.py [--json]          (the watcher: $ZEPHRIN_WATCH, else build/watch/watch)"""
 import argparse
 import json
 import os
 import sys
 import tempfile
+import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from scene import ROOT, Stage, Watcher  # noqa: E402
+import gi
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import watchdesk  # noqa: E402
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, GLib  # noqa: E402
+
+CLIPOWNER = os.path.join(ROOT, "tests", "input", "clipowner.py")
+PAGE = """<!doctype html>
+<html lang="en"><head><meta charset="utf-8"><title>Trip planner</title></head>
+<body style="font: 16px sans-serif; margin: 24px">
+<h1>Trip planner</h1>
+<p>Where to next? Write it down and save it.</p>
+<label>Destination <input id="dest"></label>
+<button style="width: 120px; height: 36px" onclick="document.getElementById('out')
+  .textContent = 'Saved: ' + document.getElementById('dest').value">Save</button>
+<p id="out"></p>
+<h2>Ideas</h2>
+%s
+</body></html>
+""" % "\n".join(f"<p>Idea {i}: a walk along the river, lunch in the old town, a museum and the "
+                f"evening train back.</p>" for i in range(1, 81))
 CONTEXT = ("app", "bundle", "window", "url")
 BOLD, DIM, OFF = ("\033[1m", "\033[2m", "\033[0m") if sys.stdout.isatty() else ("", "", "")
 
@@ -56,105 +78,170 @@ def summary(event, t0):
             + (f"  {DIM}[{where}]{OFF}" if where else ""))
 
 
+def center(pid, role, name, timeout=20):
+    """The screen centre of the first element of `role` named `name` in the application of
+    process `pid`, from the accessibility tree (for places in a web page)."""
+    def search(node, depth):
+        if node is None or depth > 40:
+            return None
+        if node.get_role_name() == role and node.get_name() == name:
+            box = node.get_extents(Atspi.CoordType.SCREEN)
+            if box.width > 0 and box.height > 0:
+                return box.x + box.width // 2, box.y + box.height // 2
+        for i in range(node.get_child_count()):
+            hit = search(node.get_child_at_index(i), depth + 1)
+            if hit:
+                return hit
+        return None
+
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            try:
+                if app is not None and app.get_process_id() == pid:
+                    app.get_attributes()  # Chromium shows its web content to clients that ask
+                    hit = search(app, 0)
+                    if hit:
+                        return hit
+            except GLib.Error:
+                pass
+        time.sleep(0.3)
+    raise RuntimeError(f"no {role} '{name}' in process {pid}")
+
+
+def page_window(desk, besides=(), timeout=60):
+    """A browser window showing the page once it has loaded (and is not one of `besides`)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = set(desk.xdotool("search", "--onlyvisible", "--name", "^Trip planner").split())
+        found -= set(besides)
+        if found:
+            return int(found.pop())
+        time.sleep(0.2)
+    raise RuntimeError("the page did not load")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--json", action="store_true", help="print the raw event lines")
-    ap.add_argument("watch", nargs="?", default=os.path.join(ROOT, "build/watch/watch"))
     args = ap.parse_args()
 
     t0 = int(time.time() * 1000)
 
-    def show(raw):
-        line = raw.decode(errors="replace").rstrip("\n")
+    def show(event):
         if args.json:
-            print("   " + line, flush=True)
-            return
-        try:
-            print(summary(json.loads(line), t0), flush=True)
-        except (ValueError, AttributeError):
-            print("   (not JSON) " + line, flush=True)
+            print("   " + json.dumps(event, ensure_ascii=False, separators=(",", ":")),
+                  flush=True)
+        else:
+            print(summary(event, t0), flush=True)
 
     frames = tempfile.mkdtemp(prefix="zephrin-demo-frames-")
-    stage = Stage(os.environ)
-    watch = None
-    try:
-        say("opening two GTK applications and Chromium on a page served from 127.0.0.1")
-        pad, pad_win = stage.gtk_app("Zephrin demo pad", "org.zephrin.DemoPad")
-        notes, notes_win = stage.gtk_app("Zephrin notes", "org.zephrin.Notes")
-        browser, browser_win = stage.chromium()
+    say("starting a virtual desktop (Xvfb, session bus, openbox, accessibility bus)")
+    with watchdesk.Desk() as desk:
+        os.environ.update(desk.env)  # our own accessibility client (places in the page)
+        say("opening Chromium on a page served from 127.0.0.1, and two GTK applications")
+        pages = desk.serve()
+        pages.page("trip.html", PAGE)
+        browser = desk.browser(pages.url("trip.html"))
+        browser_win = page_window(desk)
+        ledger = desk.gtk("Ledger", "Quarterly ledger")
+        notes = desk.gtk("Notes", "Shopping notes")
 
         say("starting watch: it reports its probe and waits, paused, for a host")
-        watch = Watcher(args.watch, stage.env, on_line=show)
-        watch.wait_for("probe")
-        cmd = {"cmd": "config", "skip_bundles": ["org.example.vault"],
-               "skip_hosts": ["bank.example"], "frames_dir": frames, "frames": True}
-        say("the host configures it: skip lists, frames on, start recording")
-        print("   > " + json.dumps(cmd), flush=True)
-        watch.send(cmd)
-        watch.wait_for("resumed")
-        stage.settle(1.5)
+        watch = desk.watch()
+        shown = [0]
+        stop_showing = threading.Event()
 
-        say("switch to the demo pad and type a name")
-        stage.activate(pad_win)
-        stage.type("ada lovelace")
-        stage.settle(1.8)
-        say("a shortcut: select all (ctrl+a), then copy (ctrl+c)")
-        stage.keys("ctrl+a")
-        stage.settle(0.3)
-        stage.keys("ctrl+c")
-        stage.settle(1.0)
-        say("click the Send button")
-        stage.click(*stage.center(pad.pid, "push button", "Send"))
-        stage.settle(1.5)
+        def follow():
+            # Prints each line as the harness reads it.
+            while True:
+                done = stop_showing.is_set()
+                for e in watch.since(shown[0]):
+                    show(e)
+                    shown[0] += 1
+                for raw in watch.bad:
+                    print("   (not JSON) " + raw.decode(errors="replace").rstrip(), flush=True)
+                watch.bad.clear()
+                if done:
+                    return
+                time.sleep(0.05)
 
-        say("switch to the browser: its page and readable text")
-        stage.activate(browser_win)
-        stage.settle(2.5)
-        say("type a destination and click Save")
-        stage.click(*stage.center(browser.pid, "entry", "Destination"))
-        stage.type("lisbon")
-        stage.settle(0.5)
-        stage.click(*stage.center(browser.pid, "push button", "Save"))
-        stage.settle(1.5)
-        say("scroll the page (reported 2 s after the burst ends)")
-        stage.scroll(550, 500, steps=8)
-        stage.settle(2.8)
+        printer = threading.Thread(target=follow)
+        printer.start()
+        try:
+            watch.wait("probe")
+            cmd = {"cmd": "config", "skip_bundles": ["org.example.vault"],
+                   "skip_hosts": ["bank.example"], "frames_dir": frames, "frames": True}
+            say("the host configures it: skip lists, frames on; recording starts")
+            print("   > " + json.dumps(cmd), flush=True)
+            watch.send(cmd)
+            watch.wait("resumed")
+            time.sleep(1.5)
 
-        say("switch to the notes and copy a password from a password manager")
-        stage.activate(notes_win)
-        stage.settle(1.0)
-        stage.password_manager_copy("correct horse battery staple")
-        stage.settle(1.5)
+            say("switch to the ledger and type a name")
+            desk.activate(window=ledger.xid)
+            desk.click(*ledger.where("name"))
+            desk.type("ada lovelace", delay=40)
+            time.sleep(1.8)
+            say("shortcuts: select all (ctrl+a), then copy (ctrl+c)")
+            desk.key("ctrl+a")
+            time.sleep(0.3)
+            desk.key("ctrl+c")
+            time.sleep(1.0)
+            say("click the Rename button (the window's title changes)")
+            desk.click(*ledger.where("rename"))
+            time.sleep(1.5)
 
-        say("open a private (incognito) window and type there: nothing of it is reported")
-        stage.chromium(incognito=True)
-        stage.settle(2.0)
-        stage.type("secret search")
-        stage.settle(1.5)
+            say("switch to the browser: its page and readable text")
+            desk.activate(window=browser_win)
+            time.sleep(2.5)
+            say("type a destination and click Save")
+            desk.click(*center(browser.pid, "entry", "Destination"))
+            desk.type("lisbon", delay=40)
+            time.sleep(0.5)
+            desk.click(*center(browser.pid, "push button", "Save"))
+            time.sleep(1.5)
+            say("scroll the page (reported 2 s after the burst ends)")
+            desk.scroll(600, 500, times=8)
+            time.sleep(2.8)
 
-        say("back to the notes; the host pauses, the person types, the host resumes")
-        stage.activate(notes_win)
-        stage.settle(1.0)
-        mark = len(watch.lines)
-        watch.send({"cmd": "pause"})
-        watch.wait_for("paused", after=mark)
-        stage.type("not seen")
-        stage.settle(0.5)
-        mark = len(watch.lines)
-        watch.send({"cmd": "resume"})
-        watch.wait_for("resumed", after=mark)
-        stage.settle(1.5)
+            say("switch to the notes; a password manager puts a password on the clipboard")
+            desk.activate(window=notes.xid)
+            time.sleep(1.0)
+            desk.spawn([watchdesk.PYTHON, CLIPOWNER, "--hint", "correct horse battery staple"])
+            time.sleep(1.5)
 
-        say("stop")
-        status = watch.stop()
-        watch = None
-        kept = sorted(os.listdir(frames))
-        say(f"watch exited with status {status}; {len(kept)} frames are in {frames}")
-        return status
-    finally:
-        if watch is not None:
-            watch.stop()
-        stage.stop()
+            say("open a private (incognito) window and type there: nothing of it is reported")
+            browser.open(pages.url("trip.html"), incognito=True)
+            private = page_window(desk, besides=[str(browser_win)])
+            desk.activate(window=private)
+            time.sleep(2.0)
+            desk.type("secret search", delay=40)
+            time.sleep(1.5)
+
+            say("back to the notes; the host pauses, the person types, the host resumes")
+            desk.activate(window=notes.xid)
+            time.sleep(1.0)
+            mark = watch.mark()
+            watch.send(cmd="pause")
+            watch.wait("paused", since=mark)
+            desk.click(*notes.where("name"))
+            desk.type("not seen", delay=40)
+            mark = watch.mark()
+            watch.send(cmd="resume")
+            watch.wait("resumed", since=mark)
+            time.sleep(1.5)
+
+            say("stop")
+            status = watch.stop()
+        finally:
+            stop_showing.set()
+            printer.join()
+    kept = sorted(os.listdir(frames))
+    say(f"watch exited with status {status}; its {len(kept)} frames are in {frames}")
+    return status
 
 
 if __name__ == "__main__":
