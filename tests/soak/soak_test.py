@@ -2,7 +2,8 @@
 types, clicks, switches, copies and scrolls: no line lost or malformed, memory flat after the
 first minute, and nothing written but 0600 frame files in the frames directory.
 
-ZEPHRIN_SOAK_SECONDS sets the length of the activity (default 120; by hand, 600). The CPU and
+ZEPHRIN_SOAK_SECONDS sets the length of the activity (default 120; by hand, 600);
+ZEPHRIN_SOAK_LOG names a file for the watcher's whole output. The CPU and
 memory of the watcher are printed against an idle watcher and the applications, measured in the
 same run (bench/soak/run)."""
 import ctypes
@@ -237,6 +238,9 @@ class Soak(unittest.TestCase):
             self.assertEqual(idle.stop(), 0)
             writes.close()
 
+            if os.environ.get("ZEPHRIN_SOAK_LOG"):
+                with open(os.environ["ZEPHRIN_SOAK_LOG"], "wb") as f:
+                    f.write(watch.raw)
             self.report(active, cpu0, cpu1, peak, rss, len(watch.events))
             self.check_stream(watch, done)
             self.check_memory(rss)
