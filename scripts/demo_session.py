@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""The demo's script, run inside a virtual desktop: two GTK applications and Chromium on a page
-served from 127.0.0.1, a watcher configured the way a host would, a short session of a person at
+"""The demo's script: a virtual desktop, two GTK applications and Chromium on a page served from
+127.0.0.1, a watcher configured the way a host would, a short session of a person at
 work, and a clean stop. Every event line is shown as it arrives: one readable line per event, or
 the raw JSON with --json.
 
@@ -130,13 +130,6 @@ def main():
 
     t0 = int(time.time() * 1000)
 
-    def show(event):
-        if args.json:
-            print("   " + json.dumps(event, ensure_ascii=False, separators=(",", ":")),
-                  flush=True)
-        else:
-            print(summary(event, t0), flush=True)
-
     frames = tempfile.mkdtemp(prefix="zephrin-demo-frames-")
     say("starting a virtual desktop (Xvfb, session bus, openbox, accessibility bus)")
     with watchdesk.Desk() as desk:
@@ -151,19 +144,28 @@ def main():
 
         say("starting watch: it reports its probe and waits, paused, for a host")
         watch = desk.watch()
-        shown = [0]
         stop_showing = threading.Event()
 
         def follow():
-            # Prints each line as the harness reads it.
+            # Prints each line as the harness reads it: the raw bytes, or a summary.
+            shown = bad = 0
             while True:
                 done = stop_showing.is_set()
-                for e in watch.since(shown[0]):
-                    show(e)
-                    shown[0] += 1
-                for raw in watch.bad:
-                    print("   (not JSON) " + raw.decode(errors="replace").rstrip(), flush=True)
-                watch.bad.clear()
+                if args.json:
+                    with watch._cond:
+                        end = watch.raw.rfind(b"\n") + 1
+                        chunk = bytes(watch.raw[shown:end]) if end > shown else b""
+                    shown += len(chunk)
+                    for line in chunk.decode(errors="replace").splitlines():
+                        print("   " + line, flush=True)
+                else:
+                    for e in watch.since(shown):
+                        print(summary(e, t0), flush=True)
+                        shown += 1
+                    for raw in watch.bad[bad:]:
+                        print("   (not JSON) " + raw.decode(errors="replace").rstrip(),
+                              flush=True)
+                        bad += 1
                 if done:
                     return
                 time.sleep(0.05)
