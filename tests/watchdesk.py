@@ -372,7 +372,7 @@ class Desk:
         """The X id of a visible window of the process (waits for it)."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            ids = self.xdotool("search", "--onlyvisible", "--pid", pid, "--name", name).split()
+            ids = self.xdotool("search", "--all", "--onlyvisible", "--pid", pid, "--name", name).split()
             if ids:
                 return int(ids[-1])
             time.sleep(0.1)
