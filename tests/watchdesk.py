@@ -372,7 +372,7 @@ class Desk:
         """The X id of a visible window of the process (waits for it)."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            ids = self.xdotool("search", "--onlyvisible", "--pid", pid, "--name", name).split()
+            ids = self.xdotool("search", "--all", "--onlyvisible", "--pid", pid, "--name", name).split()
             if ids:
                 return int(ids[-1])
             time.sleep(0.1)
@@ -393,6 +393,25 @@ class Desk:
                 return window
             time.sleep(0.2)
         raise AssertionError(f"window {window} did not come to the front")
+
+    def on_bus(self, app_name, timeout=60):
+        """Waits until an application of that name shows a named frame on the accessibility bus
+        (a browser joins the bus some time after its first window maps)."""
+        probe = ("import gi,sys\ngi.require_version('Atspi','2.0')\n"
+                 "from gi.repository import Atspi\nd=Atspi.get_desktop(0)\n"
+                 "for i in range(d.get_child_count()):\n a=d.get_child_at_index(i)\n"
+                 " if a and a.get_name()==sys.argv[1]:\n"
+                 "  for j in range(a.get_child_count()):\n"
+                 "   f=a.get_child_at_index(j)\n"
+                 "   if f and f.get_name() and f.get_child_count(): print('up')\n")
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            r = subprocess.run([PYTHON, "-c", probe, app_name], env=self.env,
+                               capture_output=True, text=True, timeout=30)
+            if "up" in r.stdout:
+                return
+            time.sleep(0.3)
+        raise AssertionError(f"{app_name} did not join the accessibility bus in {timeout} s")
 
     def frame_files(self):
         return sorted(os.listdir(self.frames))

@@ -4,6 +4,7 @@
 #include "platform/input.h"
 #include "platform/linux/ax_mirror.h"
 #include "platform/notices.h"
+#include "platform/workspace.h"
 
 #include <gio/gio.h>
 #include <glib.h>
@@ -223,6 +224,11 @@ TEST_F(Desktop, DescribesTheWidgets) {
     EXPECT_TRUE(ax::sameElement(at, button)) << str(at, "AXRole") << " " << str(at, "AXTitle");
     EXPECT_FALSE(ax::elementAtPosition(root, 1279, 799)); // the bare desktop
 
+    // The browser switch: asking is one call; nothing can switch it off; it reads as absent.
+    EXPECT_TRUE(ax::setAttribute(root, "AXEnhancedUserInterface", true));
+    EXPECT_FALSE(ax::setAttribute(root, "AXEnhancedUserInterface", false));
+    EXPECT_FALSE(ax::copyAttribute(root, "AXEnhancedUserInterface"));
+
     // A process that isn't on the bus reads as absent; so does a null element.
     auto none = ax::applicationElement(1);
     EXPECT_FALSE(ax::copyAttribute(none, "AXRole"));
@@ -385,6 +391,30 @@ TEST_F(Desktop, MirrorFollowsEveryKindOfChange) {
     EXPECT_TRUE(settle());
     axmirror::setCacheUse(true);
     ax::detachObserver(observer);
+}
+
+// Electron is known by resources/app.asar beside the executable.
+TEST(Workspace, ElectronByItsInstallFolder) {
+    char dir[] = "/tmp/electron-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string d = dir;
+    ASSERT_EQ(std::system(("mkdir -p " + d + "/resources && cp /bin/sleep " + d + "/app && touch " +
+                           d + "/resources/app.asar")
+                              .c_str()),
+              0);
+    std::string exe = d + "/app";
+    const char* argv[] = {exe.c_str(), "30", nullptr};
+    GPid pid = 0;
+    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                              nullptr, nullptr, &pid, nullptr));
+    workspace::App app;
+    app.pid = pid;
+    EXPECT_TRUE(workspace::electronApp(app));
+    app.pid = getpid();
+    EXPECT_FALSE(workspace::electronApp(app));
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    std::system(("rm -rf " + d).c_str());
 }
 
 } // namespace
