@@ -231,6 +231,8 @@ class Soak(unittest.TestCase):
                 peak = {"watch": status(watch.proc.pid, "VmHWM"),
                         "idle": status(idle.proc.pid, "VmHWM"),
                         "idle_rss": status(idle.proc.pid, "VmRSS")}
+                with open(f"/proc/{watch.proc.pid}/maps") as f:
+                    peak["images"] = "zephrin-images.so" in f.read()
             finally:
                 sampling.set()
                 sampler.join()
@@ -262,7 +264,8 @@ class Soak(unittest.TestCase):
         print(f"CPU, % of one core: watch {pct['watch']:.2f} (goal <= 2); idle watch "
               f"{pct['idle']:.2f}; the applications (2 GTK, Chromium) {pct['apps']:.1f}; "
               f"watch / applications {pct['watch'] / max(pct['apps'], 1e-9):.3f}")
-        print(f"RSS: watch peak {peak['watch'] / MB:.1f} MB (goal <= 60), after the first minute "
+        print(f"RSS: watch peak {peak['watch'] / MB:.1f} MB (goal <= 60, image module "
+              f"{'loaded' if peak['images'] else 'NOT loaded'}), after the first minute "
               f"{min(late, default=0) / MB:.1f}-{max(late, default=0) / MB:.1f} MB, trend "
               f"{slope_per_minute([s for s in rss if s[0] >= WARM_UP] or [(0, 0)]) / MB:+.2f} "
               f"MB/min; idle watch {peak['idle_rss'] / MB:.1f} MB (peak {peak['idle'] / MB:.1f});"
