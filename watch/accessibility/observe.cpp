@@ -56,6 +56,33 @@ void switchOnAccessibility(const workspace::App& app) {
         restoreAttrs[app.pid] = {name, previous ? *previous : ax::Value(false)};
 }
 
+// An application can come to the front before it has joined the accessibility bus (a toolkit
+// registers after its first window maps; a browser later still). Its element then reads as
+// absent, so a read that finds no window looks for it again, a bounded number of times.
+constexpr int joinLooks = 20;
+std::optional<workspace::App> observedInfo;
+loop::TimerRef joinTimer;
+int joinLooksLeft = 0;
+
+// Everything of an observation that needs the application's element.
+void follow(const workspace::App& app, ax::ElementRef element) {
+    int pid = app.pid;
+    if (pid != 0 && !restoreAttrs.count(pid)) switchOnAccessibility(app);
+    observedApp = std::move(element);
+    observedPid = pid;
+    observer = ax::createObserver(pid, observerCallback);
+    if (!observer) return;
+    for (const char* notification :
+         {"AXFocusedWindowChanged", "AXMainWindowChanged", "AXFocusedUIElementChanged",
+          "AXTitleChanged", "AXWindowCreated", "AXValueChanged", "AXSelectedTextChanged",
+          "AXMenuItemSelected"})
+        ax::addNotification(observer, observedApp, notification);
+    ax::attachObserver(observer);
+
+    readWindow("app");
+    readFocus();
+}
+
 bool trueAsBoolean(const ax::Value& value) {
     if (auto* b = std::get_if<bool>(&value)) return *b;
     if (auto* d = std::get_if<double>(&value)) return *d != 0;
@@ -71,7 +98,29 @@ void watchActivations() {
     });
 }
 
+void lookForLateJoiner() {
+    if (joinTimer || joinLooksLeft <= 0 || !observedInfo || !observedApp) return;
+    --joinLooksLeft;
+    joinTimer = loop::oneShot(0.5, [] {
+        joinTimer.reset();
+        if (paused.load() || !observedInfo || !observedApp) return;
+        ax::ElementRef fresh = appElement(observedInfo->pid);
+        if (!fresh || ax::sameElement(fresh, observedApp)) {
+            readWindow("app");
+            return;
+        }
+        // It has joined: observed in full now, without a second "app".
+        workspace::App app = *observedInfo;
+        if (observer) ax::detachObserver(observer);
+        observer.reset();
+        follow(app, std::move(fresh));
+    });
+}
+
 void tearDownObservation() {
+    if (joinTimer) loop::cancel(joinTimer);
+    joinTimer.reset();
+    observedInfo.reset();
     if (observer) {
         ax::detachObserver(observer);
         observer.reset();
@@ -94,22 +143,9 @@ void observe(const std::optional<workspace::App>& app) {
     }
     emitWith("app");
 
-    int pid = app->pid;
-    if (pid != 0 && !restoreAttrs.count(pid)) switchOnAccessibility(*app);
-
-    observedApp = appElement(pid);
-    observedPid = pid;
-    observer = ax::createObserver(pid, observerCallback);
-    if (!observer) return;
-    for (const char* notification :
-         {"AXFocusedWindowChanged", "AXMainWindowChanged", "AXFocusedUIElementChanged",
-          "AXTitleChanged", "AXWindowCreated", "AXValueChanged", "AXSelectedTextChanged",
-          "AXMenuItemSelected"})
-        ax::addNotification(observer, observedApp, notification);
-    ax::attachObserver(observer);
-
-    readWindow("app");
-    readFocus();
+    observedInfo = *app;
+    joinLooksLeft = joinLooks;
+    follow(*app, appElement(app->pid));
 }
 
 void restoreAll() {

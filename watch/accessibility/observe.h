@@ -25,6 +25,10 @@ extern std::map<int, std::pair<std::string, ax::Value>> restoreAttrs;
 // Registers the front-application handler; once, at start-up.
 void watchActivations();
 
+// A window read found no window: the application may not have joined the accessibility bus
+// when it was observed; looks for it again shortly (a bounded number of times per observation).
+void lookForLateJoiner();
+
 // Drops the observer and the observed application.
 void tearDownObservation();
 

@@ -75,6 +75,7 @@ void decide(WindowRead read) {
     // Read from an application that has left the front since: its title would be reported as
     // the new one's. The new application's own read follows.
     if (!ax::sameElement(read.app, observedApp)) return;
+    if (!read.window) lookForLateJoiner();
     bool wasPrivate = currentPrivate;
     if (read.isPrivate) {
         if (!wasPrivate)
