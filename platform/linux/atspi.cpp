@@ -14,7 +14,8 @@ namespace {
 constexpr auto busFlags = static_cast<GDBusConnectionFlags>(
     G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
 
-std::mutex busMutex;
+// State the event thread uses is never destroyed: the thread outlives static destruction.
+std::mutex& busMutex = *new std::mutex;
 GDBusConnection* connection = nullptr;
 std::chrono::steady_clock::time_point lastTry{};
 
@@ -57,10 +58,14 @@ std::string accessibilityAddress() {
     return address;
 }
 
+std::mutex& pidMutex = *new std::mutex;
+std::map<std::string, int>& pids = *new std::map<std::string, int>;
+
 // The event thread.
-std::mutex pumpMutex;
+std::mutex& pumpMutex = *new std::mutex;
 GMainContext* pumpContext = nullptr;
-std::vector<std::function<void(const Event&)>> listeners;
+std::vector<std::function<void(const Event&)>>& listeners =
+    *new std::vector<std::function<void(const Event&)>>;
 
 void onSignal(GDBusConnection*, const char* sender, const char* path, const char* iface,
               const char* member, GVariant* params, gpointer) {
@@ -121,15 +126,37 @@ void startPump() {
                      g_variant_new("(s@ass)", name, g_variant_new_strv(nullptr, 0), ""), nullptr,
                      1000);
         }
+        // A connection that leaves the bus is told to listeners as kind "Bus", member "Gone".
+        if (GDBusConnection* c = bus())
+            g_dbus_connection_signal_subscribe(
+                c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                [](GDBusConnection*, const char*, const char*, const char*, const char*,
+                   GVariant* params, gpointer) {
+                    const char *name, *from, *to;
+                    g_variant_get(params, "(&s&s&s)", &name, &from, &to);
+                    if (*to || name[0] != ':') return;
+                    Event e;
+                    e.sender = name;
+                    e.kind = "Bus";
+                    e.member = "Gone";
+                    std::vector<std::function<void(const Event&)>> now;
+                    {
+                        std::lock_guard lock(pumpMutex);
+                        now = listeners;
+                    }
+                    for (auto& l : now)
+                        l(e);
+                    std::lock_guard lock(pidMutex);
+                    pids.erase(name);
+                },
+                nullptr, nullptr);
         GMainLoop* loop = g_main_loop_new(ctx, FALSE);
         g_main_loop_run(loop);
     }).detach();
 }
 
 std::once_flag pumpOnce;
-
-std::mutex pidMutex;
-std::map<std::string, int> pids;
 
 } // namespace
 

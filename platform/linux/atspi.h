@@ -39,7 +39,8 @@ std::vector<std::string> applications(int timeoutMs);
 // One event of an application, as the bus carried it.
 struct Event {
     std::string sender, path;
-    std::string kind;   // the event interface's last word: "Object", "Window", "Focus"
+    std::string kind;   // the event interface's last word: "Object", "Window", "Focus"; "Bus"
+                        // with member "Gone" when the sender left the bus
     std::string member; // "StateChanged", "ChildrenChanged", "Activate", ...
     std::string minor;  // "focused", "add", "accessible-name", ...
     int detail1 = 0, detail2 = 0;

@@ -185,10 +185,17 @@ std::optional<std::vector<ElementRef>> windowsOf(const ElementRef& app) {
     return out;
 }
 
+// The active frame; for an application not in front (X gives it no active frame), its first
+// frame on screen, as the host's focused window of a background application would be.
 ElementRef activeWindow(const ElementRef& app) {
-    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{}))
-        if (auto s = liveStates(w); s && has(*s, ATSPI_STATE_ACTIVE)) return w;
-    return nullptr;
+    ElementRef showing;
+    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
+        auto s = liveStates(w);
+        if (!s) continue;
+        if (has(*s, ATSPI_STATE_ACTIVE)) return w;
+        if (!showing && has(*s, ATSPI_STATE_SHOWING)) showing = w;
+    }
+    return showing;
 }
 
 // The first focused object below an element, asked of the application in one call.
@@ -392,10 +399,9 @@ bool setAttribute(const ElementRef& element, std::string_view name, const Value&
     if (!element || element->bus.empty()) return false;
     if (name == "AXEnhancedUserInterface" || name == "AXManualAccessibility") {
         // Chromium turns its web content on when a client first asks the application root for
-        // its attributes; nothing turns it off again, so setting false changes nothing.
+        // its attributes; nothing turns it off again, so setting false fails.
         const bool* on = std::get_if<bool>(&value);
-        if (!on) return false;
-        if (!*on) return true;
+        if (!on || !*on) return false;
         ElementRef root =
             makeElement(element->bus, axlinux::rootPath, element->pid, timeoutOf(element));
         return ask(root, "org.a11y.atspi.Accessible", "GetAttributes", nullptr, "(a{ss})") !=

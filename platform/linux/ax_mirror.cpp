@@ -37,8 +37,10 @@ struct App {
     size_t pending = 0;
 };
 
-std::mutex mutex;
-std::map<std::string, App> apps;
+// Never destroyed: the event thread outlives static destruction.
+std::mutex& mutex = *new std::mutex;
+std::atomic<bool> cacheUse{true};
+std::map<std::string, App>& apps = *new std::map<std::string, App>;
 uint64_t serialNow = 0;
 
 Node* nodeOf(const std::string& bus, const std::string& path) {
@@ -124,7 +126,7 @@ void fetchLabel(const std::string& bus, const std::string& path) {
         n->labelledBy.clear();
         n->help.clear();
         gen = ++n->labelGen;
-        help = apps[bus].helpText;
+        help = apps.find(bus)->second.helpText; // nodeOf found it
     }
     auto left = std::make_shared<int>(help ? 3 : 2);
     auto finish = [path, gen, left](App& app, const std::function<void(Node&)>& set) {
@@ -354,15 +356,14 @@ void build(const std::string& bus) {
                     }
                     fetchDetails(bus, p, role, unnamed);
                 }
-                for (auto& p : ask) {
+                std::vector<std::string> unknown;
+                {
                     std::lock_guard lock(mutex);
-                    if (Node* n = nodeOf(bus, p); n && !n->fetched) {
-                        mutex.unlock();
-                        fetchSubtree(bus, p, "");
-                        mutex.lock();
-                        continue;
-                    }
+                    for (auto& p : ask)
+                        if (Node* n = nodeOf(bus, p); n && !n->fetched) unknown.push_back(p);
                 }
+                for (auto& p : unknown)
+                    fetchSubtree(bus, p, "");
                 for (auto& p : ask)
                     fetchChildren(bus, p);
             });
@@ -370,7 +371,7 @@ void build(const std::string& bus) {
 }
 
 void stateChanged(const atspi::Event& e) {
-    static const std::unordered_map<std::string, AtspiStateType> bits = {
+    static const auto& bits = *new std::unordered_map<std::string, AtspiStateType>{
         {"focused", ATSPI_STATE_FOCUSED},
         {"checked", ATSPI_STATE_CHECKED},
         {"selected", ATSPI_STATE_SELECTED},
@@ -462,8 +463,6 @@ void forgetApp(const std::string& bus) {
     apps.erase(bus);
 }
 
-std::once_flag watchingNames;
-
 } // namespace
 
 // GTK doesn't always tell a container that it gained a child (a label packed into a shown box
@@ -486,6 +485,10 @@ void adoptStranger(const std::string& bus, const std::string& path) {
 }
 
 void onEvent(const atspi::Event& e) {
+    if (e.kind == "Bus") {
+        forgetApp(e.sender);
+        return;
+    }
     bool stranger;
     {
         std::lock_guard lock(mutex);
@@ -514,20 +517,6 @@ void onEvent(const atspi::Event& e) {
 void mirror(const std::string& bus, int pid) {
     axtrack::start();
     atspi::onEventThread([bus, pid] {
-        std::call_once(watchingNames, [] {
-            // A connection that leaves the bus takes its mirror with it.
-            if (GDBusConnection* c = atspi::bus())
-                g_dbus_connection_signal_subscribe(
-                    c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
-                    "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                    [](GDBusConnection*, const char*, const char*, const char*, const char*,
-                       GVariant* params, gpointer) {
-                        const char *name, *from, *to;
-                        g_variant_get(params, "(&s&s&s)", &name, &from, &to);
-                        if (!*to) forgetApp(name);
-                    },
-                    nullptr, nullptr);
-        });
         {
             std::lock_guard lock(mutex);
             auto a = apps.find(bus);
@@ -550,12 +539,25 @@ void mirror(const std::string& bus, int pid) {
             g_variant_new("(ss)", "org.a11y.atspi.Accessible", "HelpText"), "(v)",
             [bus](App& app, GVariant* r) {
                 app.helpText = r != nullptr;
-                atspi::onEventThread([bus] { build(bus); });
+                atspi::onEventThread([bus] {
+                    if (cacheUse)
+                        build(bus);
+                    else
+                        fetchSubtree(bus, axlinux::rootPath, "");
+                });
             });
     });
 }
 
 std::atomic<bool> enabled{true};
+
+void setCacheUse(bool on) {
+    cacheUse = on;
+}
+
+void forget(const std::string& bus) {
+    atspi::onEventThread([bus] { forgetApp(bus); });
+}
 
 void setEnabled(bool on) {
     enabled = on;

@@ -20,6 +20,11 @@ bool withFacts(const std::string& bus, const std::string& path,
 // Reads skip the mirror while off (for comparing it with the live tree); on by default.
 void setEnabled(bool on);
 
+// For tests and benchmarks: build without the toolkit's Cache (as for toolkits that lack it), and
+// drop an application's mirror.
+void setCacheUse(bool on);
+void forget(const std::string& bus);
+
 // Counts for tests and benchmarks: nodes mirrored, and how many have every piece known.
 struct Stats {
     size_t nodes = 0, complete = 0, pending = 0, bytes = 0;

@@ -14,7 +14,8 @@ struct RoleInfo {
 
 // The one table. Roles without a counterpart on the host keep a clear AX-style name.
 const std::unordered_map<uint32_t, RoleInfo>& table() {
-    static const std::unordered_map<uint32_t, RoleInfo> t = {
+    // Never destroyed: the event thread reads it until the process is gone.
+    static const auto& t = *new std::unordered_map<uint32_t, RoleInfo>{
         {ATSPI_ROLE_PUSH_BUTTON, {"AXButton"}},
         {ATSPI_ROLE_TOGGLE_BUTTON, {"AXCheckBox"}},
         {ATSPI_ROLE_CHECK_BOX, {"AXCheckBox"}},

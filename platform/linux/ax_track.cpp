@@ -30,16 +30,18 @@ struct Observer {
 namespace axtrack {
 namespace {
 
-std::mutex focusMutex;
-std::map<std::string, std::string> focusedByApp;
-std::string lastFocusBus, lastFocusPath;
+// Never destroyed: the event thread outlives static destruction.
+std::mutex& focusMutex = *new std::mutex;
+std::map<std::string, std::string>& focusedByApp = *new std::map<std::string, std::string>;
+std::string& lastFocusBus = *new std::string;
+std::string& lastFocusPath = *new std::string;
 std::atomic<bool> secure{false};
 
-std::mutex observersMutex;
-std::vector<std::weak_ptr<ax::Observer>> observers;
+std::mutex& observersMutex = *new std::mutex;
+std::vector<std::weak_ptr<ax::Observer>>& observers = *new std::vector<std::weak_ptr<ax::Observer>>;
 
 // Roles seldom change: remembered per object so the event thread asks each object once.
-std::unordered_map<std::string, uint32_t> roles;
+std::unordered_map<std::string, uint32_t>& roles = *new std::unordered_map<std::string, uint32_t>;
 
 std::optional<uint32_t> roleOf(const std::string& bus, const std::string& path) {
     std::optional<uint32_t> role;
@@ -59,16 +61,29 @@ std::optional<uint32_t> roleOf(const std::string& bus, const std::string& path) 
 
 // GTK sends no event when a menu item is chosen: the item highlighted when its menu closes is
 // taken as the one chosen.
-std::map<std::string, std::string> menuClosing;
+std::map<std::string, std::string>& menuClosing = *new std::map<std::string, std::string>;
 
 void trackFocus(const atspi::Event& e) {
+    if (e.kind == "Bus") {
+        // An application that quits takes its focus, and its password field, with it.
+        std::lock_guard lock(focusMutex);
+        focusedByApp.erase(e.sender);
+        std::erase_if(roles, [&](auto& r) { return r.first.starts_with(e.sender + "/"); });
+        menuClosing.erase(e.sender);
+        if (lastFocusBus == e.sender) {
+            lastFocusBus.clear();
+            secure = false;
+        }
+        return;
+    }
     if (e.member != "StateChanged" || e.minor != "focused") return;
+    std::optional<uint32_t> role;
+    if (e.detail1) role = roleOf(e.sender, e.path);
     std::lock_guard lock(focusMutex);
     if (e.detail1) {
         focusedByApp[e.sender] = e.path;
         lastFocusBus = e.sender;
         lastFocusPath = e.path;
-        auto role = roleOf(e.sender, e.path);
         secure = role && axlinux::passwordRole(*role);
     } else {
         if (auto it = focusedByApp.find(e.sender); it != focusedByApp.end() && it->second == e.path)
@@ -137,6 +152,7 @@ void deliver(const ax::ObserverRef& o, ax::ElementRef element, std::string note)
 void onEvent(const atspi::Event& e) {
     axmirror::onEvent(e);
     trackFocus(e);
+    if (e.kind == "Bus") return;
     std::vector<ax::ObserverRef> watching;
     {
         std::lock_guard lock(observersMutex);

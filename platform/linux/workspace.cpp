@@ -23,8 +23,6 @@ std::string commOf(int pid) {
     return s;
 }
 
-} // namespace
-
 // Name and id as an application's window tells them: the WM_CLASS class is the name people
 // see in task lists; the GTK application id, when there is one, is the stable id.
 App appOf(Display* dpy, Window w, int pid) {
@@ -43,14 +41,20 @@ App appOf(Display* dpy, Window w, int pid) {
     return app;
 }
 
-std::optional<App> frontApplication() {
-    Display* dpy = xlinux::display();
-    if (!dpy) return std::nullopt;
+std::optional<App> frontOn(Display* dpy) {
     Window w = xlinux::activeWindow(dpy);
     if (!w) return std::nullopt;
     int pid = xlinux::windowPid(dpy, w);
     if (pid < 1) return std::nullopt;
     return appOf(dpy, w, pid);
+}
+
+} // namespace
+
+std::optional<App> frontApplication() {
+    Display* dpy = xlinux::display();
+    if (!dpy) return std::nullopt;
+    return frontOn(dpy);
 }
 
 std::optional<App> runningApplication(int pid) {
@@ -95,14 +99,6 @@ Atom activeAtom = None;
 int lastActivePid = 0;
 std::function<void(const std::optional<workspace::App>&)> activateHandler;
 
-std::optional<workspace::App> frontOn(Display* dpy) {
-    Window w = xlinux::activeWindow(dpy);
-    if (!w) return std::nullopt;
-    int pid = xlinux::windowPid(dpy, w);
-    if (pid < 1) return std::nullopt;
-    return workspace::appOf(dpy, w, pid);
-}
-
 gboolean onActiveChange(int, GIOCondition, gpointer) {
     bool changed = false;
     while (XPending(activeDpy)) {
@@ -111,7 +107,7 @@ gboolean onActiveChange(int, GIOCondition, gpointer) {
         if (ev.type == PropertyNotify && ev.xproperty.atom == activeAtom) changed = true;
     }
     if (!changed) return G_SOURCE_CONTINUE;
-    auto app = frontOn(activeDpy);
+    auto app = workspace::frontOn(activeDpy);
     int pid = app ? app->pid : 0;
     // A switch between windows of one application is not an activation.
     if (pid == lastActivePid) return G_SOURCE_CONTINUE;
@@ -129,7 +125,7 @@ void onActivate(std::function<void(const std::optional<workspace::App>&)> handle
     if (!activeDpy) return;
     activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
     XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
-    if (auto app = frontOn(activeDpy)) lastActivePid = app->pid;
+    if (auto app = workspace::frontOn(activeDpy)) lastActivePid = app->pid;
     XFlush(activeDpy);
     g_unix_fd_add(ConnectionNumber(activeDpy), G_IO_IN, onActiveChange, nullptr);
 }

@@ -4,6 +4,7 @@
 #include "platform/input.h"
 #include "platform/linux/ax_mirror.h"
 #include "platform/notices.h"
+#include "platform/workspace.h"
 
 #include <gio/gio.h>
 #include <glib.h>
@@ -126,6 +127,8 @@ void dump(const ax::ElementRef& e, std::string& out, int depth = 0) {
     out += std::string(depth, ' ') + str(e, "AXRole") + "|" + str(e, "AXSubrole") + "|" +
            str(e, "AXTitle") + "|" + str(e, "AXDescription") + "|" + str(e, "AXValue") + "|" +
            str(e, "AXPlaceholderValue") + "|" + str(e, "AXHelp") + "|";
+    auto enabled = ax::copyAttribute(e, "AXEnabled");
+    out += enabled ? (std::get<bool>(*enabled) ? "enabled|" : "disabled|") : "|";
     auto t = ax::copyAttribute(e, "AXTitleUIElement");
     if (t) {
         if (auto te = std::get_if<ax::ElementRef>(&*t)) out += str(*te, "AXValue");
@@ -220,6 +223,11 @@ TEST_F(Desktop, DescribesTheWidgets) {
     auto at = ax::elementAtPosition(root, x, y);
     EXPECT_TRUE(ax::sameElement(at, button)) << str(at, "AXRole") << " " << str(at, "AXTitle");
     EXPECT_FALSE(ax::elementAtPosition(root, 1279, 799)); // the bare desktop
+
+    // The browser switch: asking is one call; nothing can switch it off; it reads as absent.
+    EXPECT_TRUE(ax::setAttribute(root, "AXEnhancedUserInterface", true));
+    EXPECT_FALSE(ax::setAttribute(root, "AXEnhancedUserInterface", false));
+    EXPECT_FALSE(ax::copyAttribute(root, "AXEnhancedUserInterface"));
 
     // A process that isn't on the bus reads as absent; so does a null element.
     auto none = ax::applicationElement(1);
@@ -363,7 +371,50 @@ TEST_F(Desktop, MirrorFollowsEveryKindOfChange) {
     app->send("title Mirrored");
     EXPECT_TRUE(settle());
     EXPECT_EQ(str(window, "AXTitle"), "Mirrored");
+    app->send("enable 0");
+    EXPECT_TRUE(settle());
+    app->send("enable 1");
+    EXPECT_TRUE(settle());
     ax::detachObserver(observer);
+
+    // Built object by object, as for a toolkit without the Cache.
+    axmirror::forget(window->bus);
+    axmirror::setCacheUse(false);
+    pumpFor(100ms);
+    observer = ax::createObserver(app->pid, [](const ax::ElementRef&, const std::string&) {});
+    EXPECT_TRUE(pumpUntil([&] {
+        auto s = axmirror::stats(window->bus);
+        return s.nodes > 200 && s.pending == 0 && s.complete == s.nodes;
+    }));
+    EXPECT_TRUE(settle());
+    app->send("label 4 4 after rebuild");
+    EXPECT_TRUE(settle());
+    axmirror::setCacheUse(true);
+    ax::detachObserver(observer);
+}
+
+// Electron is known by resources/app.asar beside the executable.
+TEST(Workspace, ElectronByItsInstallFolder) {
+    char dir[] = "/tmp/electron-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string d = dir;
+    ASSERT_EQ(std::system(("mkdir -p " + d + "/resources && cp /bin/sleep " + d + "/app && touch " +
+                           d + "/resources/app.asar")
+                              .c_str()),
+              0);
+    std::string exe = d + "/app";
+    const char* argv[] = {exe.c_str(), "30", nullptr};
+    GPid pid = 0;
+    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                              nullptr, nullptr, &pid, nullptr));
+    workspace::App app;
+    app.pid = pid;
+    EXPECT_TRUE(workspace::electronApp(app));
+    app.pid = getpid();
+    EXPECT_FALSE(workspace::electronApp(app));
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    std::system(("rm -rf " + d).c_str());
 }
 
 } // namespace

@@ -12,9 +12,13 @@ standard input, one per line, and answers "ok" to each:
     remove            removes the last grid label added
     describe TEXT     sets the check box's accessible description
     entry TEXT        sets the entry's text
+    enable 0|1        makes the button insensitive or sensitive
+    focus             moves the focus between the entry and the check box; answers
+                      "ok NANOSECONDS" with the monotonic clock just before the move
     quit
 """
 import sys
+import time
 
 import gi
 
@@ -101,6 +105,13 @@ def command(line):
         check.get_accessible().set_description(rest)
     elif word == "entry":
         email.set_text(rest)
+    elif word == "focus":
+        target = check if email.has_focus() else email
+        say(f"ok {time.monotonic_ns()}")
+        target.grab_focus()
+        return
+    elif word == "enable":
+        button.set_sensitive(rest == "1")
     elif word == "quit":
         Gtk.main_quit()
     say("ok")
