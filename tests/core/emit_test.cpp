@@ -59,3 +59,14 @@ TEST(Emit, EachRecordIsOneLineInHandOverOrder) {
     }
     EXPECT_EQ(json::parse(raw[50])["title"], "caf\uFFFD");
 }
+
+TEST(Emit, NothingFollowsTheLastRecord) {
+    Watcher w;
+    w.lines();
+    emit({{"kind", "a"}});
+    emitLast({{"kind", "stopped"}});
+    emit({{"kind", "late"}});
+    emitLast({{"kind", "stopped"}});
+    w.run();
+    EXPECT_EQ(w.kinds(), (std::vector<std::string>{"a", "stopped"}));
+}

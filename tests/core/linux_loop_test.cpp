@@ -1,9 +1,15 @@
 // The shipped loop on GLib: ordering across threads, timers and serial queues.
 #include "platform/loop.h"
+#include "watch/core/emit.h"
+#include "watch/core/process.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -115,4 +121,56 @@ TEST(LinuxLoop, BlockedUtilityJobsDoNotHoldBackOthers) {
         gate->cv.notify_all();
     });
     EXPECT_TRUE(spinUntil([&] { return gate->finished == 4; }, 15));
+}
+
+// Threads go on emitting while finish runs: every line leaves whole, each thread's lines in its
+// order, and "stopped" is the last line. Run in a child, since finish ends the process.
+TEST(LinuxLoop, FinishWhileThreadsEmit) {
+    // The child is a fresh run of this test program (other tests here leave threads behind,
+    // and a sanitizer may not let a forked copy of a threaded process start threads); it names
+    // the output file after its parent, this process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto outputOf = [](pid_t parent) { return "/tmp/finish-test-" + std::to_string(parent); };
+    const std::string path = outputOf(::getpid());
+    constexpr int threads = 4;
+    EXPECT_EXIT(
+        {
+            const int fd =
+                ::open(outputOf(::getppid()).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            std::fflush(stdout); // what the test program printed so far is not ours to count
+            ::dup2(fd, STDOUT_FILENO);
+            makeQueues();
+            std::atomic<int> started{0};
+            for (int t = 0; t < threads; ++t)
+                std::thread([t, &started] {
+                    for (int i = 0;; ++i) {
+                        emit({{"kind", "n"},
+                              {"thread", t},
+                              {"i", i},
+                              {"pad", std::string(200, 'x')}});
+                        if (i == 100) ++started;
+                    }
+                }).detach();
+            while (started < threads)
+                std::this_thread::yield();
+            finish();
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::ifstream in(path);
+    std::vector<int> next(threads, 0);
+    std::string line, last;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        ASSERT_NE(last, "stopped") << "a line after \"stopped\": " << line;
+        json record = json::parse(line); // throws on a torn line
+        last = record["kind"];
+        ++lines;
+        if (last != "n") continue;
+        int t = record["thread"], i = record["i"];
+        EXPECT_EQ(i, next[t]) << "thread " << t;
+        next[t] = i + 1;
+    }
+    ::unlink(path.c_str());
+    EXPECT_EQ(last, "stopped");
+    EXPECT_GT(lines, threads * 100);
 }

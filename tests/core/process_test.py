@@ -3,6 +3,7 @@ import json
 import os
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -195,6 +196,42 @@ class Input(unittest.TestCase):
     def test_last_command_without_line_feed_never_runs(self):
         out = self.run_writes([b'{"cmd":"probe"}'])
         self.assertEqual([o["kind"] for o in out], ["stopped"])
+
+
+class ImageRequestsAtTheEnd(unittest.TestCase):
+    """Every image request is answered once, and "stopped" is the last line."""
+
+    def test_answers_before_stopped(self):
+        names = b"".join(b'{"cmd":"names","id":"%d","text":"Ask Priya Raman."}\n' % i
+                         for i in range(40))
+        for run in range(5):
+            r = subprocess.run([WATCH], input=names + b'{"cmd":"stop"}\n', capture_output=True,
+                               env=HEADLESS, timeout=30)
+            self.assertEqual(r.returncode, 0)
+            lines = [json.loads(l) for l in r.stdout.decode().splitlines()][1:]
+            self.assertEqual(sorted(int(l["id"]) for l in lines[:-1]), list(range(40)), run)
+            self.assertEqual(lines[-1]["kind"], "stopped", run)
+
+    def test_blur_then_end_of_input_and_deep_boxes(self):
+        with tempfile.TemporaryDirectory() as frames:
+            picture = os.path.join(frames, "f1.ppm")
+            with open(picture, "wb") as f:
+                f.write(b"P6\n32 16\n255\n" + bytes(range(256)) * 6)
+            deep = b"[" * 200000 + b"]" * 200000
+            commands = [b'{"cmd":"config","start":false,"frames_dir":%s}' % json.dumps(frames)
+                        .encode(),
+                        b'{"cmd":"blur","id":"deep","path":%s,"boxes":[%s]}' %
+                        (json.dumps(picture).encode(), deep),
+                        b'{"cmd":"blur","id":"last","path":%s,"boxes":[{"w":1,"h":1}]}' %
+                        json.dumps(picture).encode()]
+            r = subprocess.run([WATCH], input=b"\n".join(commands) + b"\n", capture_output=True,
+                               env=HEADLESS, timeout=30)
+        self.assertEqual(r.returncode, 0)
+        lines = [json.loads(l) for l in r.stdout.decode().splitlines()]
+        # One answer each (a slow machine may see them answered as failed at the end).
+        self.assertEqual(sorted(l["id"] for l in lines if l["kind"] == "blurred"),
+                         ["deep", "last"])
+        self.assertEqual(lines[-1]["kind"], "stopped")
 
 
 if __name__ == "__main__":

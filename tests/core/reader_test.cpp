@@ -63,3 +63,20 @@ TEST(Reader, ALineOfExactlyTheLimitIsKept) {
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0]["cmd"], "probe");
 }
+
+// A command nested far deeper than any command means anything keeps its meaningful levels; the
+// rest is left out while parsing, so copying or serialising it cannot exhaust the stack.
+TEST(Reader, DeepNestingInsideACommandIsCutWhileParsing) {
+    LineReader r;
+    std::string line = R"({"cmd":"blur","id":"d","boxes":[{"x":0.5,"y":[[[[1]]]]},)";
+    line += std::string(200000, '[') + std::string(200000, ']') + "]}\n";
+    auto out = feedAll(r, {line});
+    ASSERT_EQ(out.size(), 1u);
+    json copy = out[0];
+    EXPECT_EQ(copy["id"], "d");
+    ASSERT_EQ(copy["boxes"].size(), 2u);
+    EXPECT_EQ(copy["boxes"][0]["x"], 0.5);
+    EXPECT_EQ(copy["boxes"][0]["y"], json::parse("[]"));
+    EXPECT_EQ(copy["boxes"][1], json::parse("[[]]"));
+    EXPECT_LT(jsonline::dump(copy).size(), 100u);
+}

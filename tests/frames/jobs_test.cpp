@@ -3,6 +3,9 @@
 #include "watch/frames/imagejobs.h"
 #include "watch/frames/ocr.h"
 
+#include <sys/stat.h>
+#include <tuple>
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -85,6 +88,10 @@ TEST_F(Jobs, BlurPathRule) {
     EXPECT_FALSE(writableFrame(dir.str() + "/linkdir/secret.png", dir.str()));
     EXPECT_FALSE(writableFrame("f1.png", dir.str()));
     EXPECT_FALSE(writableFrame(dir.str() + "/missing.png", dir.str()));
+    // The root is no frames directory, however it is spelled.
+    EXPECT_FALSE(writableFrame(frame, "/"));
+    EXPECT_FALSE(writableFrame(frame, "/tmp/.."));
+    EXPECT_FALSE(writableFrame(frame, "//"));
     // "~" is the home directory; relative paths count from the working directory, and only
     // inside a relative frames directory.
     const std::string name = dir.path.filename().string();
@@ -185,6 +192,64 @@ TEST_F(Jobs, BlursOfOneFileTakeTurns) {
     EXPECT_GT(difference(original, blurred, 320, 40, 380, 60), 60);
     // Called directly with a box list read from the command's form.
     EXPECT_TRUE(blurImage(writableFrame(path, framesDir).value_or(""), readBoxes(left)));
+}
+
+// A box covers its pixels grown by 6 on every side (rounded outward), cut at the image edge.
+TEST(BlurBoxes, GrowBySixPixelsAndStopAtTheEdge) {
+    auto area = [](BlurBox box) {
+        auto a = boxArea(box, 200, 100);
+        return a ? std::array<int, 4>{a->left, a->top, a->width, a->height}
+                 : std::array<int, 4>{-1, -1, -1, -1};
+    };
+    // x 40..160, y 40..60 from the bottom: rows 40..60 from the top, grown by 6.
+    EXPECT_EQ(area({0.2, 0.4, 0.6, 0.2}), (std::array<int, 4>{34, 34, 132, 32}));
+    EXPECT_EQ(area({0.501, 0.5, 0, 0}), (std::array<int, 4>{94, 44, 13, 12})); // a point
+    EXPECT_EQ(area({0, 0, 0.01, 0.01}), (std::array<int, 4>{0, 93, 8, 7}));    // corner, cut
+    EXPECT_EQ(area({0.9, 0.9, 0.5, 0.5}), (std::array<int, 4>{174, 0, 26, 16}));
+    EXPECT_EQ(area({1.02, 0.5, 0.1, 0.1}), (std::array<int, 4>{198, 34, 2, 22}));  // grown in
+    EXPECT_EQ(area({1.1, 0.5, 0.1, 0.1}), (std::array<int, 4>{-1, -1, -1, -1}));   // outside
+    EXPECT_EQ(area({0.5, 0.5, -0.1, -0.1}), (std::array<int, 4>{74, 44, 32, 22})); // negative size
+    // What "blur" reads of a list: objects only, numbers or decimal strings, the rest 0.
+    auto boxes = readBoxes(json::parse(
+        R"([1, [2], {"x": " 0.25", "y": "+0.5", "w": true, "h": null}, {"x": [0.3], "y": "x"}])"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ((std::array<double, 4>{boxes[0].x, boxes[0].y, boxes[0].w, boxes[0].h}),
+              (std::array<double, 4>{0.25, 0.5, 1, 0}));
+    EXPECT_EQ((std::array<double, 4>{boxes[1].x, boxes[1].y, boxes[1].w, boxes[1].h}),
+              (std::array<double, 4>{0, 0, 0, 0}));
+}
+
+// Only regular files within the limits are decoded, and a lying header is refused unread.
+TEST_F(Jobs, PicturesReadOnlyFromRegularFiles) {
+    std::string good = picture("good.png", textPicture({"Hi"}, 120));
+    ASSERT_TRUE(loadPicture(good, false));
+    fs::create_symlink(good, dir.path / "link.png");
+    EXPECT_TRUE(loadPicture(dir.str() + "/link.png", true));
+    EXPECT_FALSE(loadPicture(dir.str() + "/link.png", false));
+    ASSERT_EQ(::mkfifo((dir.str() + "/fifo.png").c_str(), 0600), 0);
+    EXPECT_FALSE(loadPicture(dir.str() + "/fifo.png", true));
+    EXPECT_FALSE(loadPicture("/dev/zero", true));
+    EXPECT_FALSE(loadPicture(dir.str(), true));
+    { std::ofstream(dir.path / "text.csv") << "1,2,3\n4,5,6\n"; } // no picture format
+    EXPECT_FALSE(loadPicture(dir.str() + "/text.csv", true));
+    // Headers beyond the limits: too wide, too many pixels. Within them, missing rows fail
+    // when decoded.
+    for (auto [w, h, loads] : {std::tuple{16385, 8, false}, std::tuple{8000, 6000, false},
+                               std::tuple{16384, 2000, true}}) {
+        std::string path = dir.str() + "/claims.png";
+        auto image = VImage::black(w, h).cast(VIPS_FORMAT_UCHAR);
+        auto blob = image.pngsave_buffer(VImage::option()->set("compression", 1));
+        std::size_t size = 0;
+        auto* bytes = static_cast<const char*>(vips_blob_get(blob, &size));
+        std::ofstream(path, std::ios::binary).write(bytes, static_cast<std::streamsize>(size / 2));
+        vips_area_unref(VIPS_AREA(blob));
+        auto loaded = loadPicture(path, false);
+        EXPECT_EQ(loaded.has_value(), loads) << w << "x" << h;
+        if (loaded) {
+            EXPECT_THROW(loaded->avg(), vips::VError);
+        }
+        EXPECT_FALSE(blurImage(path, {{0, 0, 1, 1}})) << w << "x" << h;
+    }
 }
 
 TEST(BlurRadius, OneEightiethOfTheWidthAtLeast12) {

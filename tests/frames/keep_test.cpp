@@ -2,6 +2,7 @@
 #include "watch/accessibility/observe.h"
 #include "watch/core/state.h"
 
+#include <algorithm>
 #include <bit>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -140,6 +141,80 @@ TEST_F(KeepFrame, FailedWriteChangesNothing) {
     framesDir = "";
     EXPECT_TRUE(keep(pictureWithHash(0xabcdef0000)).empty());
     EXPECT_EQ(dir.files().size(), 1u);
+}
+
+// Without a frames directory nothing is written, but a near-duplicate is still reported.
+TEST_F(KeepFrame, SameWithoutAFramesDirectory) {
+    const std::uint64_t base = 0x00ff00ff00ff00ffull;
+    ASSERT_EQ(keep(pictureWithHash(base))[0]["kind"], "frame");
+    framesDir = "";
+    auto same = keep(pictureWithHash(base ^ 0x3));
+    ASSERT_EQ(same.size(), 1u);
+    EXPECT_EQ(same[0]["why"], "same");
+    EXPECT_TRUE(keep(pictureWithHash(~base)).empty());
+    EXPECT_EQ(lastFrameHash, base);
+    EXPECT_EQ(dir.files().size(), 1u);
+}
+
+// Sides that land exactly on a half round away from zero.
+TEST_F(KeepFrame, HalvesRoundUp) {
+    EXPECT_EQ(frameSize(2560, 1001), std::make_pair(1280, 501));
+    EXPECT_EQ(frameSize(1001, 2560), std::make_pair(501, 1280));
+    EXPECT_EQ(frameSize(5120, 2), std::make_pair(1280, 1));
+    EXPECT_EQ(frameSize(5120, 6), std::make_pair(1280, 2));
+    EXPECT_EQ(frameSize(5120, 1), std::make_pair(5120, 1)); // a quarter rounds to 0: unshrunk
+    auto events = keep(greyPicture(2560, 1001, [](int x, int y) { return (x / 9 + y / 4) % 250; }));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["h"], 501);
+    EXPECT_EQ(decode(events[0]["path"]).height, 501);
+}
+
+// The quantisation tables of a kept frame and of a rewritten one are the standard tables scaled
+// for quality 60, as the JPEG reference encoder scales them.
+TEST_F(KeepFrame, JpegTablesAreQuality60) {
+    static const int luma[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  12,  14,  19,  26,
+                                 58,  60,  55,  14,  13, 16, 24,  40,  57,  69,  56,  14,  17,
+                                 22,  29,  51,  87,  80, 62, 18,  22,  37,  56,  68,  109, 103,
+                                 77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
+                                 103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
+    static const int chroma[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
+                                   24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
+                                   99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+                                   99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+    static const int zigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                   12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                   35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                   58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    auto table = [&](const int* base, int id) {
+        std::string bytes(1, static_cast<char>(id));
+        for (int i = 0; i < 64; ++i) // quality 60: scale 200 - 2 * 60 percent
+            bytes += static_cast<char>(std::clamp((base[zigzag[i]] * 80 + 50) / 100, 1, 255));
+        return bytes;
+    };
+    const std::vector<std::string> want{table(luma, 0), table(chroma, 1)};
+    auto tablesOf = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> found;
+        for (std::size_t i = 2; i + 4 <= b.size() && static_cast<unsigned char>(b[i]) == 0xff;) {
+            const int marker = static_cast<unsigned char>(b[i + 1]);
+            const std::size_t length =
+                static_cast<unsigned char>(b[i + 2]) << 8 | static_cast<unsigned char>(b[i + 3]);
+            if (marker == 0xdb)
+                for (std::size_t at = i + 4; at + 65 <= i + 2 + length; at += 65)
+                    found.push_back(b.substr(at, 65));
+            if (marker == 0xda) break;
+            i += 2 + length;
+        }
+        return found;
+    };
+    auto events = keep(greyPicture(640, 400, [](int x, int y) { return (x ^ y) & 0xff; }));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(tablesOf(events[0]["path"]), want);
+    const std::string rewritten = dir.str() + "/rewritten.jpg";
+    ASSERT_TRUE(
+        writeJpeg(*pictureImage(greyPicture(64, 64, [](int x, int) { return x; })), rewritten));
+    EXPECT_EQ(tablesOf(rewritten), want);
 }
 
 TEST(WriteJpeg, ReplacesAtomically) {
