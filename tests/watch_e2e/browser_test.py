@@ -26,12 +26,13 @@ class Browser(unittest.TestCase):
             for path, title in (("ledger/index.html", "Ledger page"),
                                 ("vault/index.html", "Vault page")):
                 cls.site.page(path, PAGE.format(title=title))
-            cls.browser = cls.desk.browser(cls.site.url("ledger/index.html"))
-            cls.main = cls.desk.window_of(cls.browser.pid)
-            cls.desk.on_bus("Chromium")
+            # The watcher runs before the browser starts: the browser comes to the front
+            # before it has joined the accessibility bus, and is observed once it has.
             cls.w = cls.desk.watch()
             cls.w.send(cmd="config", frames_dir=cls.desk.frames, frames=True,
                        skip_hosts=["vault.test"])
+            cls.browser = cls.desk.browser(cls.site.url("ledger/index.html"))
+            cls.main = cls.desk.window_of(cls.browser.pid)
         except BaseException:
             cls.desk.stop()
             raise
