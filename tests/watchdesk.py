@@ -360,12 +360,19 @@ class Desk:
     def key(self, *names):
         self.xdotool("key", *names)
 
-    def click(self, x, y, button=1):
+    def move(self, x, y):
+        # xdotool's --sync waits for a motion, which never comes when the pointer is there.
+        here = self.xdotool("getmouselocation", "--shell").split()
+        if f"X={x}" in here and f"Y={y}" in here:
+            return
         self.xdotool("mousemove", "--sync", x, y)
+
+    def click(self, x, y, button=1):
+        self.move(x, y)
         self.xdotool("click", button)
 
     def scroll(self, x, y, down=True, times=3):
-        self.xdotool("mousemove", "--sync", x, y)
+        self.move(x, y)
         self.xdotool("click", "--repeat", times, 5 if down else 4)
 
     def window_of(self, pid, name=".", timeout=20):

@@ -105,6 +105,20 @@ void onSignal(GDBusConnection*, const char* sender, const char* path, const char
 // (Names narrower than a whole class, like "object:state-changed", were not matched by GTK's
 // bridge here.)
 constexpr const char* wantedEvents[] = {"object:", "window:", "focus:"};
+constexpr const char* registryName = "org.a11y.atspi.Registry";
+
+// The registry starts with the first client that asks for it, which may be us: our requests may
+// start it. A registry that takes the name later (started meanwhile, or again) is told again;
+// without this, applications never send us anything.
+void registerEvents(GDBusConnection* c) {
+    for (const char* name : wantedEvents) {
+        GVariant* r = g_dbus_connection_call_sync(
+            c, registryName, "/org/a11y/atspi/registry", registryName, "RegisterEvent",
+            g_variant_new("(s@ass)", name, g_variant_new_strv(nullptr, 0), ""), nullptr,
+            G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
+        if (r) g_variant_unref(r);
+    }
+}
 
 void startPump() {
     GMainContext* ctx = g_main_context_new();
@@ -120,11 +134,17 @@ void startPump() {
                 g_dbus_connection_signal_subscribe(c, nullptr, iface, nullptr, nullptr, nullptr,
                                                    G_DBUS_SIGNAL_FLAGS_NONE, onSignal, nullptr,
                                                    nullptr);
-            for (const char* name : wantedEvents)
-                call("org.a11y.atspi.Registry", "/org/a11y/atspi/registry",
-                     "org.a11y.atspi.Registry", "RegisterEvent",
-                     g_variant_new("(s@ass)", name, g_variant_new_strv(nullptr, 0), ""), nullptr,
-                     1000);
+            g_dbus_connection_signal_subscribe(
+                c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                "/org/freedesktop/DBus", registryName, G_DBUS_SIGNAL_FLAGS_NONE,
+                [](GDBusConnection* c, const char*, const char*, const char*, const char*,
+                   GVariant* params, gpointer) {
+                    const char *name, *from, *to;
+                    g_variant_get(params, "(&s&s&s)", &name, &from, &to);
+                    if (*to) registerEvents(c);
+                },
+                nullptr, nullptr);
+            registerEvents(c);
         }
         // A connection that leaves the bus is told to listeners as kind "Bus", member "Gone".
         if (GDBusConnection* c = bus())

@@ -32,6 +32,7 @@ struct Node : axlinux::Facts {
 
 struct App {
     int pid = -1;
+    bool built = false;    // the first whole-tree answer is in
     bool helpText = false; // the toolkit offers help texts at all
     uint64_t serial = 0;
     std::unordered_map<std::string, Node> nodes;
@@ -318,6 +319,7 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
 void build(const std::string& bus) {
     ask(bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems", nullptr,
         "(a((so)(so)(so)iiassusau))", [bus](App& app, GVariant* r) {
+            app.built = true;
             if (!r) {
                 atspi::onEventThread([bus] { fetchSubtree(bus, axlinux::rootPath, ""); });
                 return;
@@ -509,18 +511,26 @@ void forgetApp(const std::string& bus) {
 // GTK doesn't always tell a container that it gained a child (a label packed into a shown box
 // sends only the label's own events): an object the mirror hasn't seen makes its parent's
 // children be asked again.
-void adoptStranger(const std::string& bus, const std::string& path) {
+// A whole new subtree (a browser's web content switched on, a new document) shows itself through
+// events of its deep objects: the search goes up to the first ancestor the mirror knows.
+void adoptStranger(const std::string& bus, const std::string& path, int depth = 0) {
     ask(bus, path, "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Parent"), "(v)",
-        [bus](App& app, GVariant* r) {
+        [bus, depth](App& app, GVariant* r) {
             if (!r) return;
             Variant v(g_variant_get_child_value(r, 0));
             Variant ref(g_variant_get_variant(v.get()));
             if (!g_variant_is_of_type(ref.get(), G_VARIANT_TYPE("(so)"))) return;
             const char *b, *p;
             g_variant_get(ref.get(), "(&s&o)", &b, &p);
-            if (bus != b || !app.nodes.count(p)) return;
+            if (bus != b || std::string_view(p) == axlinux::nullPath) return;
             std::string parent = p;
+            if (!app.nodes.count(p)) {
+                if (depth < 12)
+                    atspi::onEventThread(
+                        [bus, parent, depth] { adoptStranger(bus, parent, depth + 1); });
+                return;
+            }
             atspi::onEventThread([bus, parent] { fetchChildren(bus, parent); });
         });
 }
@@ -535,7 +545,7 @@ void onEvent(const atspi::Event& e) {
         std::lock_guard lock(mutex);
         auto a = apps.find(e.sender);
         if (a == apps.end()) return;
-        stranger = !a->second.nodes.count(e.path) && a->second.pending == 0;
+        stranger = !a->second.nodes.count(e.path) && a->second.built;
     }
     if (e.kind != "Object") return;
     if (stranger && !(e.member == "StateChanged" && e.minor == "defunct")) {

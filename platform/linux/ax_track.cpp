@@ -152,6 +152,13 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
         if (e.minor == "focused" && e.detail1) return {"AXFocusedUIElementChanged"};
         if (e.minor == "checked") return {"AXValueChanged"};
         if (e.minor == "selected" || e.minor == "showing") {
+            // Only the highlighted item of a closing menu matters among the objects that show
+            // and hide (hundreds as a browser window opens): the others cost no round trip.
+            if (e.minor == "showing") {
+                auto closing = menuClosing.find(e.sender);
+                if (e.detail1 || closing == menuClosing.end() || closing->second != e.path)
+                    return {};
+            }
             auto role = roleOf(e.sender, e.path);
             if (!role || !axlinux::menuItemRole(*role)) return {};
             auto it = menuClosing.find(e.sender);

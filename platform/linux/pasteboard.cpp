@@ -36,6 +36,12 @@ struct Reader {
     bool changedAgain = false;
 };
 
+// A new owner is a copy; an owner that quits (the selection left with none) copied nothing.
+bool copied(const Reader& r, const XEvent& ev) {
+    return ev.type == r.fixesEvent + XFixesSelectionNotify &&
+           reinterpret_cast<const XFixesSelectionNotifyEvent&>(ev).owner != None;
+}
+
 // Waits for the owner's answer to one conversion; false when it doesn't come in time.
 bool convert(Reader& r, Atom target) {
     XDeleteProperty(r.dpy, r.window, r.property);
@@ -47,7 +53,7 @@ bool convert(Reader& r, Atom target) {
             if (!xlinux::display()) return false;
             XEvent ev;
             XNextEvent(r.dpy, &ev);
-            if (ev.type == r.fixesEvent + XFixesSelectionNotify) r.changedAgain = true;
+            if (copied(r, ev)) r.changedAgain = true;
             if (ev.type == SelectionNotify && ev.xselection.requestor == r.window &&
                 ev.xselection.target == target)
                 return ev.xselection.property != None;
@@ -117,7 +123,7 @@ void watch(Reader r) {
         if (!xlinux::display()) return;
         XEvent ev;
         XNextEvent(r.dpy, &ev);
-        if (ev.type != r.fixesEvent + XFixesSelectionNotify) continue;
+        if (!copied(r, ev)) continue;
         do {
             r.changedAgain = false;
             Snapshot s = read(r);

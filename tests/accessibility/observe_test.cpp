@@ -1,4 +1,5 @@
 #include "desk.h"
+#include "platform/sim/desktop.h"
 #include "watch/accessibility/notices.h"
 #include "watch/accessibility/observe.h"
 #include "watch/core/state.h"
@@ -193,6 +194,20 @@ TEST(Notices, SecretsAreNeverRead) {
     EXPECT_EQ(sim::output().find("1234"), std::string::npos);
     EXPECT_TRUE(d.frameReasons().empty());
     EXPECT_EQ(lastContentChangeAt, before);
+}
+
+TEST(Notices, ACopyOutOfASecretFieldIsConcealed) {
+    Fields d;
+    auto pin = element(321, "AXTextField", {{"AXTitle", "Card PIN"}, {"AXValue", "1234"}});
+    sim::axSet(sim::axApp(321), "AXFocusedUIElement", pin);
+    sim::copyToPasteboard({"public.utf8-plain-text"}, "1234");
+    d.run(1);
+    auto copies = d.of(d.lines(), "copy");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0]["concealed"], true);
+    EXPECT_FALSE(copies[0].contains("text"));
+    EXPECT_EQ(sim::output().find("1234"), std::string::npos);
+    EXPECT_TRUE(d.frameReasons().empty());
 }
 
 TEST(Notices, LongTextIsCutAndNonTextValuesAreEmpty) {

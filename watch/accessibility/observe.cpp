@@ -58,7 +58,8 @@ void switchOnAccessibility(const workspace::App& app) {
 
 // An application can come to the front before it has joined the accessibility bus (a toolkit
 // registers after its first window maps; a browser later still). Its element then reads as
-// absent, so a read that finds no window looks for it again, a bounded number of times.
+// absent, so a read that finds no window looks for the application on the bus again, a bounded
+// number of times, and observes it once it is there.
 constexpr int joinLooks = 20;
 std::optional<workspace::App> observedInfo;
 loop::TimerRef joinTimer;
@@ -100,13 +101,13 @@ void watchActivations() {
 
 void lookForLateJoiner() {
     if (joinTimer || joinLooksLeft <= 0 || !observedInfo || !observedApp) return;
-    --joinLooksLeft;
     joinTimer = loop::oneShot(0.5, [] {
         joinTimer.reset();
+        --joinLooksLeft;
         if (paused.load() || !observedInfo || !observedApp) return;
         ax::ElementRef fresh = appElement(observedInfo->pid);
         if (!fresh || ax::sameElement(fresh, observedApp)) {
-            readWindow("app");
+            lookForLateJoiner();
             return;
         }
         // It has joined: observed in full now, without a second "app".

@@ -49,6 +49,12 @@ void checkPasteboard() {
         json element = focusedDescription(app);
         loop::onMain([element = std::move(element), text = std::move(text)] {
             if (paused.load() || currentPrivate) return;
+            // Copied out of a password field or one whose label asks for a secret: the text
+            // is that secret, so only the fact of the copy is told.
+            if (element.value("secure", false)) {
+                emitWith("copy", {{"concealed", true}});
+                return;
+            }
             int hasText = text.empty() ? 0 : 1;
             emitWith("copy", {{"text", text}, {"element", element}, {"has_text", hasText}});
             frameSoon("copy", 0.2);
