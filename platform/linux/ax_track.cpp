@@ -66,6 +66,10 @@ std::map<std::string, std::string>& menuClosing = *new std::map<std::string, std
 // Chromium's menus are windows of their own: the chosen item is the one highlighted, or left
 // moments ago, when its menu window gives up the focus.
 std::map<std::string, std::string>& menuHighlighted = *new std::map<std::string, std::string>;
+
+// Toolkits tell one focus change more than once (GTK3 twice): an object that gains the focus it
+// already has, with no loss in between, is no change. Event thread only.
+bool focusRepeated = false;
 std::map<std::string, std::chrono::steady_clock::time_point>& menuLeftAt =
     *new std::map<std::string, std::chrono::steady_clock::time_point>;
 // The name of each application's last highlighted menu item, read while it lived: Chromium
@@ -113,6 +117,8 @@ void trackFocus(const atspi::Event& e) {
     if (e.detail1) role = roleOf(e.sender, e.path);
     std::lock_guard lock(focusMutex);
     if (e.detail1) {
+        auto had = focusedByApp.find(e.sender);
+        focusRepeated = had != focusedByApp.end() && had->second == e.path;
         focusedByApp[e.sender] = e.path;
         lastFocusBus = e.sender;
         lastFocusPath = e.path;
@@ -149,7 +155,8 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
     }
     if (e.kind != "Object") return {};
     if (m == "StateChanged") {
-        if (e.minor == "focused" && e.detail1) return {"AXFocusedUIElementChanged"};
+        if (e.minor == "focused" && e.detail1 && !focusRepeated)
+            return {"AXFocusedUIElementChanged"};
         if (e.minor == "checked") return {"AXValueChanged"};
         if (e.minor == "selected" || e.minor == "showing") {
             // Only the highlighted item of a closing menu matters among the objects that show
