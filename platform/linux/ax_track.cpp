@@ -158,6 +158,13 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
         if (e.minor == "focused" && e.detail1 && !focusRepeated)
             return {"AXFocusedUIElementChanged"};
         if (e.minor == "checked") return {"AXValueChanged"};
+        // A frame may turn active only after its window:activate was sent (Chromium opening a
+        // window under load): the read that event started saw the old frame, so read again.
+        if (e.minor == "active" && e.detail1) {
+            auto role = roleOf(e.sender, e.path);
+            if (role && axlinux::windowRole(*role)) return {"AXFocusedWindowChanged"};
+            return {};
+        }
         if (e.minor == "selected" || e.minor == "showing") {
             // Only the highlighted item of a closing menu matters among the objects that show
             // and hide (hundreds as a browser window opens): the others cost no round trip.
