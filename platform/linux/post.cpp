@@ -233,7 +233,9 @@ std::pair<int, int> onScreen(Display* dpy, int x, int y) {
 }
 
 bool pointerShows(Display* dpy, int x, int y) {
-    auto [ex, ey] = onScreen(dpy, x, y);
+    // Plain names: lambdas can't capture structured bindings before C++20 in every compiler.
+    std::pair<int, int> at = onScreen(dpy, x, y);
+    int ex = at.first, ey = at.second;
     return await([&] {
         auto s = pointerState(dpy);
         return s && s->x == ex && s->y == ey;
