@@ -233,7 +233,7 @@ std::pair<int, int> onScreen(Display* dpy, int x, int y) {
 }
 
 bool pointerShows(Display* dpy, int x, int y) {
-    // Plain names: lambdas can't capture structured bindings before C++20 in every compiler.
+    // Plain names: clang 14 cannot capture structured bindings in a lambda.
     std::pair<int, int> at = onScreen(dpy, x, y);
     int ex = at.first, ey = at.second;
     return await([&] {
