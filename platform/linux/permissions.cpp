@@ -1,4 +1,5 @@
 #include "platform/permissions.h"
+#include "platform/linux/sessionbus.h"
 #include "platform/linux/xdisplay.h"
 
 #include <X11/extensions/XInput2.h>
@@ -6,24 +7,9 @@
 
 namespace permissions {
 
-namespace {
-// Without an address GIO would start a session bus of its own (dbus-launch), a process that
-// outlives the watcher; a test must never start anything.
-bool sessionBusKnown() {
-    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address) return true;
-    const char* runtime = g_getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime) return false;
-    gchar* socket = g_build_filename(runtime, "bus", nullptr);
-    bool found = g_file_test(socket, G_FILE_TEST_EXISTS);
-    g_free(socket);
-    return found;
-}
-} // namespace
-
 bool accessibilityTrusted() {
     // The accessibility bus is reachable when its launcher answers on the session bus.
-    if (!sessionBusKnown()) return false;
+    if (!xlinux::sessionBusKnown()) return false;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (!bus) return false;
     GVariant* reply = g_dbus_connection_call_sync(

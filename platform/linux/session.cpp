@@ -2,6 +2,7 @@
 // on the system bus, and the screen savers' ActiveChanged on the session bus. Buses are reached
 // asynchronously, so a missing or slow bus never holds the main loop; a machine without one
 // simply never reports what it would have said.
+#include "platform/linux/sessionbus.h"
 #include "platform/notices.h"
 
 #include <gio/gio.h>
@@ -84,18 +85,6 @@ void onSystemBus(GObject*, GAsyncResult* result, gpointer) {
         G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, onSession, nullptr);
 }
 
-// Without an address GIO would start a session bus of its own, which outlives the watcher.
-bool sessionBusKnown() {
-    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address) return true;
-    const char* runtime = g_getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime) return false;
-    gchar* socket = g_build_filename(runtime, "bus", nullptr);
-    bool found = g_file_test(socket, G_FILE_TEST_EXISTS);
-    g_free(socket);
-    return found;
-}
-
 void onSessionBus(GObject*, GAsyncResult* result, gpointer) {
     GDBusConnection* bus = g_bus_get_finish(result, nullptr);
     if (!bus) return;
@@ -108,7 +97,7 @@ void start() {
     if (started) return;
     started = true;
     g_bus_get(G_BUS_TYPE_SYSTEM, nullptr, onSystemBus, nullptr);
-    if (sessionBusKnown()) g_bus_get(G_BUS_TYPE_SESSION, nullptr, onSessionBus, nullptr);
+    if (xlinux::sessionBusKnown()) g_bus_get(G_BUS_TYPE_SESSION, nullptr, onSessionBus, nullptr);
 }
 
 } // namespace
