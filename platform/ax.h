@@ -40,6 +40,11 @@ bool setAttribute(const ElementRef& element, std::string_view name, const Value&
 ElementRef elementAtPosition(const ElementRef& application, double x, double y);
 
 int processOf(const ElementRef& element);
+
+// Requests made on the calling thread that got no answer (the application timed out or left the
+// bus), counted since the thread began: compared before and after a read, it tells a read that
+// failed from a value that is absent.
+unsigned long unansweredRequests();
 bool sameElement(const ElementRef& a, const ElementRef& b);
 
 // Notifications of one application, delivered on the main thread while attached.

@@ -198,17 +198,44 @@ GDBusConnection* bus() {
     return connection;
 }
 
+namespace {
+thread_local unsigned long unansweredCalls = 0;
+
+// No answer at all, as opposed to an answer that says "no such thing".
+bool unanswered(const GError* error) {
+    if (!error) return false;
+    if (error->domain == G_IO_ERROR)
+        return error->code == G_IO_ERROR_TIMED_OUT || error->code == G_IO_ERROR_CLOSED ||
+               error->code == G_IO_ERROR_CANCELLED;
+    if (error->domain == G_DBUS_ERROR)
+        return error->code == G_DBUS_ERROR_NO_REPLY || error->code == G_DBUS_ERROR_TIMEOUT ||
+               error->code == G_DBUS_ERROR_TIMED_OUT || error->code == G_DBUS_ERROR_DISCONNECTED ||
+               error->code == G_DBUS_ERROR_SERVICE_UNKNOWN ||
+               error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER ||
+               error->code == G_DBUS_ERROR_LIMITS_EXCEEDED;
+    return false;
+}
+} // namespace
+
+unsigned long unansweredCount() {
+    return unansweredCalls;
+}
+
 Variant call(const std::string& dest, const std::string& path, const char* iface,
              const char* method, GVariant* params, const char* replyType, int timeoutMs) {
     GDBusConnection* c = bus();
     if (!c || dest.empty() || !g_variant_is_object_path(path.c_str())) {
         if (params) g_variant_unref(g_variant_ref_sink(params));
+        if (!c && !dest.empty()) ++unansweredCalls;
         return nullptr;
     }
+    GError* error = nullptr;
     GVariant* reply =
         g_dbus_connection_call_sync(c, dest.c_str(), path.c_str(), iface, method, params,
                                     replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-                                    G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, nullptr);
+                                    G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &error);
+    if (unanswered(error)) ++unansweredCalls;
+    if (error) g_error_free(error);
     return Variant(reply);
 }
 

@@ -24,6 +24,9 @@ GDBusConnection* bus();
 Variant call(const std::string& dest, const std::string& path, const char* iface,
              const char* method, GVariant* params, const char* replyType, int timeoutMs);
 
+// Calls on this thread that got no answer (timed out, or the application left the bus).
+unsigned long unansweredCount();
+
 // The same without waiting: done runs on the calling thread's default context with the reply
 // (nullptr on failure).
 void callAsync(const std::string& dest, const std::string& path, const char* iface,

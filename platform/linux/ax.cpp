@@ -485,6 +485,10 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     return at;
 }
 
+unsigned long unansweredRequests() {
+    return atspi::unansweredCount();
+}
+
 int processOf(const ElementRef& element) {
     return element ? element->pid : -1;
 }

@@ -12,6 +12,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
 
 namespace workspace {
 namespace {
@@ -23,8 +26,8 @@ std::string commOf(int pid) {
     return s;
 }
 
-// Name and id as an application's window tells them: the WM_CLASS class is the name people
-// see in task lists; the GTK application id, when there is one, is the stable id.
+// Name and id as one window tells them: the WM_CLASS class is the name people see in task
+// lists; the GTK application id, when there is one, is the stable id.
 App appOf(Display* dpy, Window w, int pid) {
     App app;
     app.pid = pid;
@@ -38,7 +41,56 @@ App appOf(Display* dpy, Window w, int pid) {
     }
     app.bundle = utf16::sanitize(!appId.empty() ? appId : cls);
     app.name = utf16::sanitize(!cls.empty() ? cls : commOf(pid));
+    if (app.bundle.empty()) app.bundle = utf16::sanitize(commOf(pid));
     return app;
+}
+
+// When the process started, from /proc: tells a process from a later one with the same id.
+std::string startOf(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    std::size_t paren = stat.rfind(')');
+    if (paren == std::string::npos) return {};
+    std::istringstream fields(stat.substr(paren + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i)
+        if (i == 22) return field;
+    return {};
+}
+
+// An application's identity belongs to its process, not to whichever of its windows is active:
+// dialogs carry no application id, and a skipped application must stay skipped while one is up.
+// Taken from the process's main window (not transient for another), else from any of its
+// windows, and kept for the life of the process once a main window told it.
+std::mutex identityMutex;
+std::map<int, std::pair<std::string, App>> identities; // pid -> (start, identity)
+
+App identityOf(Display* dpy, Window active, int pid) {
+    std::string start = startOf(pid);
+    {
+        std::lock_guard lock(identityMutex);
+        auto it = identities.find(pid);
+        if (it != identities.end() && it->second.first == start && !start.empty())
+            return it->second.second;
+    }
+    std::optional<App> main;
+    auto clients = xlinux::cardinals(dpy, DefaultRootWindow(dpy), "_NET_CLIENT_LIST", XA_WINDOW);
+    for (unsigned long c : clients) {
+        Window w = static_cast<Window>(c);
+        if (xlinux::windowPid(dpy, w) != pid) continue;
+        Window owner = None;
+        if (XGetTransientForHint(dpy, w, &owner) && owner != None) continue;
+        App app = appOf(dpy, w, pid);
+        // A window with an application id speaks for the whole application.
+        if (!main || !xlinux::text(dpy, w, "_GTK_APPLICATION_ID").empty()) main = app;
+        if (!xlinux::text(dpy, w, "_GTK_APPLICATION_ID").empty()) break;
+    }
+    if (!main) return appOf(dpy, active, pid);
+    std::lock_guard lock(identityMutex);
+    if (identities.size() > 512) identities.clear();
+    identities[pid] = {start, *main};
+    return *main;
 }
 
 std::optional<App> frontOn(Display* dpy) {
@@ -46,7 +98,7 @@ std::optional<App> frontOn(Display* dpy) {
     if (!w) return std::nullopt;
     int pid = xlinux::windowPid(dpy, w);
     if (pid < 1) return std::nullopt;
-    return appOf(dpy, w, pid);
+    return identityOf(dpy, w, pid);
 }
 
 } // namespace
@@ -67,7 +119,7 @@ std::optional<App> runningApplication(int pid) {
             xlinux::cardinals(dpy, DefaultRootWindow(dpy), "_NET_CLIENT_LIST", XA_WINDOW);
         for (unsigned long c : clients)
             if (xlinux::windowPid(dpy, static_cast<Window>(c)) == pid)
-                return appOf(dpy, static_cast<Window>(c), pid);
+                return identityOf(dpy, static_cast<Window>(c), pid);
     }
     App app;
     app.pid = pid;
@@ -97,7 +149,9 @@ namespace {
 Display* activeDpy = nullptr;
 Atom activeAtom = None;
 int lastActivePid = 0;
+Window lastActive = None;
 std::function<void(const std::optional<workspace::App>&)> activateHandler;
+std::function<void()> frontWindowHandler;
 
 bool activeLost = false;
 
@@ -112,16 +166,28 @@ gboolean onActiveChange(int, GIOCondition condition, gpointer) {
     }
     if (activeLost) return G_SOURCE_REMOVE;
     if (!changed) return G_SOURCE_CONTINUE;
+    Window active = xlinux::activeWindow(activeDpy);
+    // A moment with no active window (between one closing and the next taking over) changes
+    // nothing: the front application and its window stay until another window is active.
+    if (active == None || active == lastActive) return G_SOURCE_CONTINUE;
+    lastActive = active;
     auto app = workspace::frontOn(activeDpy);
     int pid = app ? app->pid : 0;
-    // A switch between windows of one application is not an activation.
-    if (pid == lastActivePid) return G_SOURCE_CONTINUE;
+    // A switch between windows of one application is not an activation, but its window changed.
+    if (pid == lastActivePid) {
+        if (frontWindowHandler) frontWindowHandler();
+        return G_SOURCE_CONTINUE;
+    }
     lastActivePid = pid;
     if (activateHandler) activateHandler(app);
     return G_SOURCE_CONTINUE;
 }
 
 } // namespace
+
+void onFrontWindow(std::function<void()> handler) {
+    frontWindowHandler = std::move(handler);
+}
 
 void onActivate(std::function<void(const std::optional<workspace::App>&)> handler) {
     activateHandler = std::move(handler);
@@ -132,6 +198,7 @@ void onActivate(std::function<void(const std::optional<workspace::App>&)> handle
         activeDpy, [](Display*, void*) { activeLost = true; }, nullptr);
     activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
     XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
+    lastActive = xlinux::activeWindow(activeDpy);
     if (auto app = workspace::frontOn(activeDpy)) lastActivePid = app->pid;
     XFlush(activeDpy);
     g_unix_fd_add(ConnectionNumber(activeDpy), GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),

@@ -44,6 +44,7 @@ std::vector<std::weak_ptr<Observer>> observers;
 std::vector<std::string> setLog;
 std::function<void(int, const std::string&)> duringRead;
 long requests = 0;
+thread_local unsigned long unanswered = 0;
 
 std::shared_ptr<Node> appNode(int pid) {
     auto& node = apps[pid];
@@ -71,8 +72,12 @@ bool answers(const ElementRef& element, std::string_view attribute) {
     if (slow > 0) {
         double limit = element->timeout > 0 ? element->timeout : defaultTimeout;
         sim::elapse(std::min(slow, limit));
-        if (slow > limit) return false;
+        if (slow > limit) {
+            ++unanswered;
+            return false;
+        }
     }
+    if (element->node->gone) ++unanswered;
     return !element->node->gone;
 }
 
@@ -150,6 +155,10 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
             }
     }
     return found ? handle(found) : nullptr;
+}
+
+unsigned long unansweredRequests() {
+    return unanswered;
 }
 
 int processOf(const ElementRef& element) {

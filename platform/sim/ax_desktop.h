@@ -59,6 +59,9 @@ void axReset();
 // Makes app the front application and delivers the activation notice on the main queue.
 void activate(std::optional<workspace::App> app);
 
+// The active window changed without a change of application; delivered on the main queue.
+void frontWindowChanged();
+
 // Whether workspace::electronApp answers true for pid.
 void setElectronApp(int pid, bool electron);
 

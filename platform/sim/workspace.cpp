@@ -12,6 +12,7 @@ std::optional<workspace::App> front;
 std::map<int, workspace::App> running;
 std::set<int> electron;
 std::function<void(const std::optional<workspace::App>&)> activationHandler;
+std::function<void()> frontWindowHandler;
 } // namespace
 
 namespace sim {
@@ -30,6 +31,9 @@ void clearApps() {
 void activate(std::optional<workspace::App> app) {
     setFrontApp(app);
     if (activationHandler) loop::onMain([app, handler = activationHandler] { handler(app); });
+}
+void frontWindowChanged() {
+    if (frontWindowHandler) loop::onMain([handler = frontWindowHandler] { handler(); });
 }
 void setElectronApp(int pid, bool on) {
     if (on)
@@ -56,5 +60,8 @@ bool electronApp(const App& app) {
 namespace notices {
 void onActivate(std::function<void(const std::optional<workspace::App>&)> handler) {
     activationHandler = std::move(handler);
+}
+void onFrontWindow(std::function<void()> handler) {
+    frontWindowHandler = std::move(handler);
 }
 } // namespace notices

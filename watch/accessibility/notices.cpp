@@ -1,4 +1,5 @@
 #include "watch/accessibility/notices.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/observe.h"
 #include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
@@ -11,18 +12,16 @@ double lastContentChangeAt = 0;
 
 namespace {
 
-// The tests before and after every hop to the accessibility queue.
-bool mayReport() {
-    return !paused.load() && !currentPrivate;
-}
-
 void valueSettled() {
     if (pendingValueElement) {
-        if (mayReport()) readValue(pendingValueElement);
+        readValue(pendingValueElement);
         pendingValueElement.reset();
     }
     readWindow("value");
 }
+
+// A held focus read stands for every focus change while the window was undecided.
+bool focusHeld = false;
 
 void valueChanged(const ax::ElementRef& element) {
     if (!pendingValueElement) {
@@ -42,44 +41,64 @@ void observerCallback(const ax::ElementRef& element, const std::string& notifica
     if (paused.load()) return;
     if (notification == "AXFocusedWindowChanged" || notification == "AXWindowCreated" ||
         notification == "AXTitleChanged" || notification == "AXMainWindowChanged") {
-        readWindow(notification);
+        // A new window, a dialog or menu opening, a page's new title: undecided until read.
+        windowMayHaveChanged(notification);
     } else if (notification == "AXFocusedUIElementChanged") {
         readFocus();
         readWindow("focus");
     } else if (notification == "AXValueChanged" || notification == "AXSelectedTextChanged") {
         valueChanged(element);
     } else if (notification == "AXMenuItemSelected") {
-        // A menu choice says nothing about the window's content, so privacy doesn't hold it back.
-        emitWith(
-            "menu",
-            {{"element", {{"role", "AXMenuItem"}, {"label", clip(str(element, "AXTitle"), 120)}}}});
+        // A menu choice is told in private windows too, but not what its label quotes of the
+        // page ("Search for “<selected text>”").
+        std::string label = clip(str(element, "AXTitle"), 120);
+        if (!mayDisclose()) label = unquoted(label);
+        emitWith("menu", {{"element", {{"role", "AXMenuItem"}, {"label", label}}}});
     }
 }
 
 void readFocus() {
-    if (!observedApp || !mayReport()) return;
-    loop::async(axQueue, [app = observedApp]() mutable {
-        json record = json::object();
-        if (auto focused = ax::copyAttribute(app, "AXFocusedUIElement"))
-            if (auto* element = std::get_if<ax::ElementRef>(&*focused); element && *element)
-                record = describe(*element);
-        app.reset();
-        loop::onMain([record = std::move(record)] {
-            if (!mayReport() || record.empty()) return;
-            emitWith("focus", {{"element", record}});
+    if (!observedApp) return;
+    if (!focusHeld && holdWhileUndecided(
+                          [] {
+                              focusHeld = false;
+                              readFocus();
+                          },
+                          [] { focusHeld = false; })) {
+        focusHeld = true;
+        return;
+    }
+    if (!mayDisclose()) return;
+    loop::async(
+        axQueue, [app = observedApp, hosts = hostsNow(), epoch = windowEpoch.load()]() mutable {
+            json record = json::object();
+            if (auto focused = ax::copyAttribute(app, "AXFocusedUIElement"))
+                if (auto* element = std::get_if<ax::ElementRef>(&*focused); element && *element)
+                    record = describe(*element);
+            WindowRead check = readFrontWindow(app, hosts);
+            app.reset();
+            loop::onMain([record = std::move(record), check = std::move(check), epoch] {
+                if (record.empty() || !admitted(check, epoch)) return;
+                emitWith("focus", {{"element", record}});
+            });
         });
-    });
 }
 
 void readValue(const ax::ElementRef& element) {
-    if (!element || !mayReport()) return;
-    loop::async(axQueue, [element = element]() mutable {
+    if (!element || !observedApp) return;
+    if (holdWhileUndecided([element] { readValue(element); })) return;
+    if (!mayDisclose()) return;
+    loop::async(axQueue, [element = element, app = observedApp, hosts = hostsNow(),
+                          epoch = windowEpoch.load()]() mutable {
         json description = describe(element);
         bool secure = description.value("secure", false);
         std::string value = secure ? std::string() : clip(str(element, "AXValue"), 4000);
         element.reset();
-        loop::onMain([description = std::move(description), secure, value = std::move(value)] {
-            if (!mayReport()) return;
+        WindowRead check = readFrontWindow(app, hosts);
+        app.reset();
+        loop::onMain([description = std::move(description), secure, value = std::move(value),
+                      check = std::move(check), epoch] {
+            if (!admitted(check, epoch)) return;
             if (secure) {
                 emitWith("value", {{"element", description}, {"secure", true}});
                 return;

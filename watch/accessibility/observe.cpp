@@ -1,9 +1,11 @@
 #include "watch/accessibility/observe.h"
 #include "platform/notices.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/notices.h"
 #include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
+#include "watch/input/keys.h"
 
 #include <algorithm>
 #include <cctype>
@@ -72,16 +74,17 @@ void follow(const workspace::App& app, ax::ElementRef element) {
     observedApp = std::move(element);
     observedPid = pid;
     observer = ax::createObserver(pid, observerCallback);
-    if (!observer) return;
-    for (const char* notification :
-         {"AXFocusedWindowChanged", "AXMainWindowChanged", "AXFocusedUIElementChanged",
-          "AXTitleChanged", "AXWindowCreated", "AXValueChanged", "AXSelectedTextChanged",
-          "AXMenuItemSelected"})
-        ax::addNotification(observer, observedApp, notification);
-    ax::attachObserver(observer);
-
-    readWindow("app");
-    readFocus();
+    if (observer) {
+        for (const char* notification :
+             {"AXFocusedWindowChanged", "AXMainWindowChanged", "AXFocusedUIElementChanged",
+              "AXTitleChanged", "AXWindowCreated", "AXValueChanged", "AXSelectedTextChanged",
+              "AXMenuItemSelected"})
+            ax::addNotification(observer, observedApp, notification);
+        ax::attachObserver(observer);
+    }
+    // Decided also without notifications: until then nothing of the application is told.
+    windowMayHaveChanged("app");
+    if (observer) readFocus();
 }
 
 bool trueAsBoolean(const ax::Value& value) {
@@ -97,6 +100,8 @@ void watchActivations() {
         if (paused.load()) return;
         observe(app);
     });
+    // Another window of the same application (a dialog, a second browser window) in front.
+    notices::onFrontWindow([] { windowMayHaveChanged("AXFocusedWindowChanged"); });
 }
 
 void lookForLateJoiner() {
@@ -119,6 +124,9 @@ void lookForLateJoiner() {
 }
 
 void tearDownObservation() {
+    windowUndecided = false;
+    ++windowEpoch;
+    releaseHeld(false);
     if (joinTimer) loop::cancel(joinTimer);
     joinTimer.reset();
     observedInfo.reset();
@@ -131,14 +139,19 @@ void tearDownObservation() {
 }
 
 void observe(const std::optional<workspace::App>& app) {
+    // Keys typed so far belong to the application that was in front.
+    if (!paused.load()) flushKeys();
     tearDownObservation();
     if (!app || paused.load()) return;
+    // Nothing about the new application's window leaves before its privacy is decided.
+    windowUndecided = true;
     currentBundle = app->bundle;
     currentApp = app->name;
     currentWindow.clear();
     currentUrl.clear();
     currentPrivate = skippedBundle(currentBundle);
     if (currentPrivate) {
+        windowUndecided = false;
         emit({{"kind", "private"}, {"why", "app"}});
         return;
     }

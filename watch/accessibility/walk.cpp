@@ -65,10 +65,11 @@ void addText(const ax::ElementRef& element, WalkText& text) {
 }
 
 void textResult(int pid, const std::string& key, const std::string& hash, const std::string& text,
-                const Outline& outline, bool partial) {
-    if (paused.load() || currentPrivate) return;
+                const Outline& outline, bool partial, const WindowRead& check,
+                std::uint64_t epoch) {
     // Another application came to the front meanwhile: this text isn't its.
     if (pid != observedPid) return;
+    if (!admitted(check, epoch)) return;
     if (lastTextHash.find(key) == hash) return;
     lastTextHash.put(key, hash);
     double now = loop::now();
@@ -126,7 +127,8 @@ void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, Walk
     }
 }
 
-void walkWindow(ax::ElementRef window, int pid, std::string key) {
+void walkWindow(ax::ElementRef window, ax::ElementRef app, Hosts hosts, std::uint64_t epoch,
+                int pid, std::string key) {
     WalkText text;
     Outline outline;
     WalkBudget budget{loop::now() + walkSeconds, 0};
@@ -134,7 +136,9 @@ void walkWindow(ax::ElementRef window, int pid, std::string key) {
     bool partial = budget.count >= maxElements || outOfTime(budget);
     std::string hash = textHash(text.text);
     window.reset();
+    WindowRead check = readFrontWindow(app, hosts);
+    app.reset();
     loop::onMain([key = std::move(key), hash = std::move(hash), text = std::move(text.text),
-                  outline = std::move(outline), partial,
-                  pid] { textResult(pid, key, hash, text, outline, partial); });
+                  outline = std::move(outline), partial, pid, check = std::move(check),
+                  epoch] { textResult(pid, key, hash, text, outline, partial, check, epoch); });
 }

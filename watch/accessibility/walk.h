@@ -1,6 +1,7 @@
 #pragma once
 // The bounded walk over a window's readable text.
 #include "platform/ax.h"
+#include "watch/accessibility/gate.h"
 
 #include <cstdint>
 #include <string>
@@ -29,6 +30,8 @@ std::string textHash(std::string_view text);
 void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, WalkText& text,
               Outline& outline);
 
-// Walks the window on the accessibility queue and hands the result to the main thread, which
-// reports it as "text" when it changed for the window key, if pid is still the observed app's.
-void walkWindow(ax::ElementRef window, int pid, std::string key);
+// Walks the window on the accessibility queue, reads app's front window again, and hands both to
+// the main thread, which reports the text as "text" when it changed for the window key, if pid is
+// still the observed app's and the second read shows the window decided at epoch.
+void walkWindow(ax::ElementRef window, ax::ElementRef app, Hosts hosts, std::uint64_t epoch,
+                int pid, std::string key);

@@ -5,7 +5,9 @@
 #include "watch/core/state.h"
 #include "watch/frames/capture.h"
 #include "watch/input/describe.h"
+#include "watch/input/keys.h"
 
+#include <atomic>
 #include <glib.h>
 #include <memory>
 #include <unicode/unistr.h>
@@ -18,23 +20,17 @@ std::function<void(const std::string&, double)> frameAsked;
 
 namespace {
 
-using Hosts = std::shared_ptr<const std::vector<std::string>>;
-
-// What one window read found, on its way from the accessibility queue to the main thread.
-struct WindowRead {
-    ax::ElementRef window;
-    ax::ElementRef app;
-    bool isPrivate = false;
-    std::string page;
-    std::string title;
-    std::string why;
-    Hosts hosts; // the skip list the read judged by
-};
-
 std::string lowerCase(const std::string& text) {
     std::string out;
     icu::UnicodeString::fromUTF8(text).toLower().toUTF8String(out);
     return out;
+}
+
+// "bank.example." names the same host as "bank.example".
+std::string withoutTrailingDots(std::string host) {
+    while (!host.empty() && host.back() == '.')
+        host.pop_back();
+    return host;
 }
 
 bool privateTitle(const std::string& title) {
@@ -44,80 +40,93 @@ bool privateTitle(const std::string& title) {
            lower.find("inprivate") != std::string::npos || lower.ends_with("(private)");
 }
 
-std::string windowPage(const ax::ElementRef& window) {
+std::optional<std::string> windowPage(const ax::ElementRef& window) {
     std::optional<std::string> address;
     int budget = 400;
     if (ax::ElementRef web = findRole(window, 0, budget)) address = str(web, "AXURL");
     if (!address || address->empty()) address = str(window, "AXDocument");
     if (!address || address->empty()) return "";
-    return pageText(*address);
+    return pageOf(*address);
 }
 
-void decide(WindowRead read);
+// A failed read is asked again a few times, a quarter second apart, before the window settles
+// as private; a settled doubt is read again every few seconds.
+constexpr int quickRetries = 4;
+int retriesLeft = quickRetries;
+loop::TimerRef retryTimer;
+// A decision read is queued and hasn't started: further changes ride on it.
+std::atomic<bool> decisionQueued{false};
 
-// The read itself, on the accessibility queue.
-void readWindowNow(std::string why, ax::ElementRef app, Hosts hosts) {
-    WindowRead read;
-    if (auto focused = ax::copyAttribute(app, "AXFocusedWindow"))
-        if (auto* window = std::get_if<ax::ElementRef>(&*focused)) read.window = *window;
-    read.title = read.window ? clip(str(read.window, "AXTitle"), 300) : std::string();
-    read.page = read.window ? windowPage(read.window) : std::string();
-    read.isPrivate = privateTitle(read.title) || privateHost(read.page, *hosts);
-    read.app = std::move(app);
-    read.why = std::move(why);
-    read.hosts = std::move(hosts);
-    loop::onMain([read = std::move(read)]() mutable { decide(std::move(read)); });
+void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
+             std::uint64_t epoch);
+
+void queueRead(const std::string& why, bool decision) {
+    if (!observedApp || paused.load()) return;
+    if (decision) {
+        if (decisionQueued.exchange(true)) return;
+    }
+    loop::async(axQueue, [why, decision, app = observedApp, hosts = hostsNow(),
+                          mainEpoch = windowEpoch.load()]() mutable {
+        // A decision judges every change noticed before it starts.
+        if (decision) decisionQueued = false;
+        std::uint64_t epoch = decision ? windowEpoch.load() : mainEpoch;
+        WindowRead read = readFrontWindow(app, hosts);
+        loop::onMain([read = std::move(read), app = std::move(app), why, epoch]() mutable {
+            decided(std::move(read), app, why, epoch);
+        });
+    });
 }
 
-// The read's outcome, on the main thread: privacy, "window", "page", frames and the walk.
-void decide(WindowRead read) {
+// The read's outcome, on the main thread.
+void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
+             std::uint64_t epoch) {
     if (paused.load()) return;
     // Read from an application that has left the front since: its title would be reported as
     // the new one's. The new application's own read follows.
-    if (!ax::sameElement(read.app, observedApp)) return;
-    if (!read.window) lookForLateJoiner();
-    bool wasPrivate = currentPrivate;
-    if (read.isPrivate) {
-        if (!wasPrivate)
-            emit({{"kind", "private"},
-                  {"why", privateHost(read.page, *read.hosts) ? "site" : "window"}});
-        currentPrivate = true;
-        currentWindow.clear();
-        currentUrl.clear();
-        return;
+    if (!ax::sameElement(app, observedApp)) return;
+    // The window changed again while this was read: the read of that change decides.
+    if (epoch != windowEpoch) return;
+    if (read.failed) {
+        if (!windowUndecided) {
+            windowUndecided = true;
+            ++windowEpoch;
+        }
+        if (retriesLeft > 0) {
+            --retriesLeft;
+            if (retryTimer) loop::cancel(retryTimer);
+            retryTimer = loop::oneShot(0.25, [why] {
+                retryTimer.reset();
+                queueRead(why, true);
+            });
+            return;
+        }
     }
-    currentPrivate = skippedBundle(currentBundle);
-    if (currentPrivate) return;
+    decideWindow(std::move(read), why);
+}
 
-    bool sameTitle = read.title == currentWindow;
-    bool samePage = read.page == currentUrl;
-    currentWindow = read.title;
-    currentUrl = read.page;
-    if (wasPrivate || !sameTitle) {
-        emitWith("window", {{"why", read.why}});
-        askFrame("window", 0.7);
+// A lenient read of an address's host, for addresses the strict parse refuses (a bad escape in
+// the query, say): what lies between "//" and the path, without user and port. nullopt when even
+// that finds no host.
+std::optional<std::string> lenientHost(const std::string& address) {
+    std::size_t start = address.find("//");
+    if (start == std::string::npos) return std::nullopt;
+    start += 2;
+    std::size_t end = address.find_first_of("/?#\\", start);
+    std::string authority = address.substr(start, end == std::string::npos ? end : end - start);
+    if (std::size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+    if (!authority.empty() && authority.front() == '[') {
+        std::size_t close = authority.find(']');
+        if (close == std::string::npos) return std::nullopt;
+        authority = authority.substr(0, close + 1);
+    } else if (std::size_t colon = authority.find(':'); colon != std::string::npos) {
+        authority.erase(colon);
     }
-    if (!samePage && !read.page.empty()) {
-        emitWith("page");
-        askFrame("page", 1.0);
-    }
-
-    std::string key = std::to_string(observedPid) + ":" + read.title + ":" + read.page;
-    double now = loop::now();
-    if (!wasPrivate && sameTitle && samePage && read.window &&
-        now - lastWalkAt.find(key).value_or(0) < 3.0) {
-        // Walked moments ago: once more when the reads calm down.
-        read.window.reset();
-        if (walkTimer) loop::cancel(walkTimer);
-        walkTimer = loop::oneShot(3.0, [] { readWindow("later"); });
-    }
-    if (read.window) {
-        lastWalkAt.put(key, now);
-        loop::async(axQueue, [window = std::move(read.window), pid = observedPid,
-                              key = std::move(key)]() mutable {
-            walkWindow(std::move(window), pid, std::move(key));
-        });
-    }
+    char* decoded = g_uri_unescape_string(authority.c_str(), nullptr);
+    if (!decoded) return std::nullopt;
+    std::string host = withoutTrailingDots(decoded);
+    g_free(decoded);
+    if (host.empty() || !g_utf8_validate(host.c_str(), -1, nullptr)) return std::nullopt;
+    return host;
 }
 
 } // namespace
@@ -147,17 +156,32 @@ bool skippedBundle(const std::string& bundle) {
 
 bool privateHost(std::string_view page, const std::vector<std::string>& hosts) {
     if (page.empty()) return false;
-    std::string host = lowerCase(std::string(page.substr(0, page.find('/'))));
+    std::string host = withoutTrailingDots(lowerCase(std::string(page.substr(0, page.find('/')))));
     for (const std::string& entry : hosts) {
-        std::string lower = lowerCase(entry);
+        std::string lower = withoutTrailingDots(lowerCase(entry));
+        if (lower.empty()) continue;
         if (host == lower || host.ends_with("." + lower)) return true;
     }
     return false;
 }
 
-std::string pageText(const std::string& address) {
+std::optional<std::string> pageOf(const std::string& address) {
     GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr);
-    if (!uri) return "";
+    if (!uri) {
+        // Escapes that don't decode may stay as they are; the host is still read.
+        uri = g_uri_parse(address.c_str(),
+                          GUriFlags(G_URI_FLAGS_PARSE_RELAXED | G_URI_FLAGS_ENCODED_PATH |
+                                    G_URI_FLAGS_ENCODED_QUERY | G_URI_FLAGS_ENCODED_FRAGMENT),
+                          nullptr);
+    }
+    if (!uri) {
+        // An address with a host part whose host can't be read is in doubt; one without a host
+        // part (a bare path, "about:blank") has no page.
+        if (address.find("//") == std::string::npos) return "";
+        auto host = lenientHost(address);
+        if (!host) return std::nullopt;
+        return *host + "/";
+    }
     std::string scheme = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
     std::string host = g_uri_get_host(uri) ? g_uri_get_host(uri) : "";
     std::string path = g_uri_get_path(uri) ? g_uri_get_path(uri) : "";
@@ -168,8 +192,15 @@ std::string pageText(const std::string& address) {
         std::string name = path.substr(path.rfind('/') + 1);
         return "file:" + name;
     }
+    host = withoutTrailingDots(host);
     if (!host.empty()) return host + (path.empty() ? "/" : path);
+    // "http:///x", "https://:80/": a host part that names no host.
+    if (address.find("://") != std::string::npos && scheme != "file") return std::nullopt;
     return "";
+}
+
+std::string pageText(const std::string& address) {
+    return pageOf(address).value_or("");
 }
 
 ax::ElementRef findRole(const ax::ElementRef& element, int depth, int& budget) {
@@ -183,15 +214,110 @@ ax::ElementRef findRole(const ax::ElementRef& element, int depth, int& budget) {
     return nullptr;
 }
 
+Hosts hostsNow() {
+    return std::make_shared<const std::vector<std::string>>(skipHosts);
+}
+
+WindowRead readFrontWindow(const ax::ElementRef& app, const Hosts& hosts) {
+    WindowRead read;
+    unsigned long before = ax::unansweredRequests();
+    if (auto focused = ax::copyAttribute(app, "AXFocusedWindow"))
+        if (auto* window = std::get_if<ax::ElementRef>(&*focused)) read.window = *window;
+    if (read.window) {
+        read.title = clip(str(read.window, "AXTitle"), 300);
+        if (auto page = windowPage(read.window))
+            read.page = std::move(*page);
+        else
+            read.site = !hosts->empty();
+    }
+    read.failed = ax::unansweredRequests() != before;
+    read.site = read.site || privateHost(read.page, *hosts);
+    read.isPrivate = read.failed || read.site || privateTitle(read.title);
+    return read;
+}
+
+void decideWindow(WindowRead read, const std::string& why) {
+    if (!read.window) lookForLateJoiner();
+    retriesLeft = quickRetries;
+    windowUndecided = false;
+    bool wasPrivate = currentPrivate;
+    if (read.isPrivate) {
+        if (!wasPrivate) emit({{"kind", "private"}, {"why", read.site ? "site" : "window"}});
+        currentPrivate = true;
+        currentWindow.clear();
+        currentUrl.clear();
+        ++windowEpoch;
+        releaseHeld(false);
+        if (read.failed) {
+            // Nothing known: asked again now and then while the window stays in front.
+            if (walkTimer) loop::cancel(walkTimer);
+            walkTimer = loop::oneShot(3.0, [] { readWindow("later"); });
+        }
+        return;
+    }
+    currentPrivate = skippedBundle(currentBundle);
+    if (currentPrivate) {
+        releaseHeld(false);
+        return;
+    }
+
+    bool sameTitle = read.title == currentWindow;
+    bool samePage = read.page == currentUrl;
+    currentWindow = read.title;
+    currentUrl = read.page;
+    // Results read before this decision belong to another window.
+    if (wasPrivate || !sameTitle || !samePage) ++windowEpoch;
+    if (wasPrivate || !sameTitle) {
+        emitWith("window", {{"why", why}});
+        askFrame("window", 0.7);
+    }
+    if (!samePage && !read.page.empty()) {
+        emitWith("page");
+        askFrame("page", 1.0);
+    }
+
+    std::string key = std::to_string(observedPid) + ":" + read.title + ":" + read.page;
+    double now = loop::now();
+    if (!wasPrivate && sameTitle && samePage && read.window &&
+        now - lastWalkAt.find(key).value_or(0) < 3.0) {
+        // Walked moments ago: once more when the reads calm down.
+        read.window.reset();
+        if (walkTimer) loop::cancel(walkTimer);
+        walkTimer = loop::oneShot(3.0, [] { readWindow("later"); });
+    }
+    if (read.window) {
+        lastWalkAt.put(key, now);
+        loop::async(axQueue, [window = std::move(read.window), app = observedApp,
+                              hosts = hostsNow(), epoch = windowEpoch.load(), pid = observedPid,
+                              key = std::move(key)]() mutable {
+            walkWindow(std::move(window), std::move(app), std::move(hosts), epoch, pid,
+                       std::move(key));
+        });
+    }
+    releaseHeld(true);
+}
+
+void windowMayHaveChanged(const std::string& why) {
+    if (paused.load() || !observedApp) return;
+    // Keys counted so far belong to the window that was in front.
+    flushKeys();
+    if (!windowUndecided) retriesLeft = quickRetries;
+    windowUndecided = true;
+    ++windowEpoch;
+    // What waits for an earlier, never decided window goes with it.
+    releaseHeld(false);
+    if (windowTimer) loop::cancel(windowTimer);
+    windowTimer.reset();
+    queueRead(why, true);
+}
+
 void readWindow(const std::string& why) {
     if (!observedApp || paused.load()) return;
     if (windowTimer) loop::cancel(windowTimer);
     windowTimer = loop::oneShot(0.3, [why] {
-        if (!observedApp || paused.load()) return;
-        // The read judges by the skip list of this moment, whole, whatever "config" does meanwhile.
-        auto hosts = std::make_shared<const std::vector<std::string>>(skipHosts);
-        loop::async(axQueue, [why, app = observedApp, hosts = std::move(hosts)]() mutable {
-            readWindowNow(std::move(why), std::move(app), std::move(hosts));
-        });
+        windowTimer.reset();
+        // An undecided window is being read already.
+        if (windowUndecided) return;
+        queueRead(why, false);
     });
 }

@@ -2,9 +2,11 @@
 // The front window's title, page and privacy.
 #include "platform/ax.h"
 #include "platform/loop.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/recent.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +28,10 @@ bool skippedBundle(const std::string& bundle);
 // True when the page's host is one of hosts or lies below one of them. Any thread.
 bool privateHost(std::string_view page, const std::vector<std::string>& hosts);
 
-// What a window's address says about its page: "host/path", "file:name" or "".
+// What a window's address says about its page: "host/path", "file:name" or "". nullopt when the
+// address has a host part whose host can't be read, even leniently.
+std::optional<std::string> pageOf(const std::string& address);
+// The same, with "" for an address whose host can't be read.
 std::string pageText(const std::string& address);
 
 // The first web area within 12 levels and the shared node budget, depth first. axQueue.
@@ -39,3 +44,9 @@ extern std::function<void(const std::string& why, double delay)> frameAsked;
 
 // Reads the front window 0.3 s after the last request; the last request's reason wins. Main thread.
 void readWindow(const std::string& why);
+
+// The front window may have changed: it is undecided, and read at once. Main thread.
+void windowMayHaveChanged(const std::string& why);
+
+// Decides the front window from a read (privacy, "window", "page", frames, the walk). Main thread.
+void decideWindow(WindowRead read, const std::string& why);

@@ -2,7 +2,9 @@
 #include "platform/capture.h"
 #include "platform/permissions.h"
 #include "platform/windows.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/observe.h"
+#include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
 #include "watch/frames/keep.h"
@@ -27,7 +29,8 @@ std::optional<uint32_t> chooseWindow(const std::vector<windows::Info>& list) {
 }
 
 // Runs on the backend's thread: touches no shared state but emit.
-void captured(capture::Result result, std::string why, std::string frameKey, uint32_t windowId) {
+void captured(capture::Result result, std::string why, std::string frameKey, uint32_t windowId,
+              ax::ElementRef app, Hosts hosts, std::uint64_t epoch) {
     switch (result.failure) {
     case capture::Failure::unavailable:
         return dropped("capture_unavailable");
@@ -38,16 +41,24 @@ void captured(capture::Result result, std::string why, std::string frameKey, uin
     case capture::Failure::none:
         break;
     }
-    loop::onMain([picture = std::move(result.picture), why = std::move(why),
-                  frameKey = std::move(frameKey), windowId] {
-        if (paused.load() || currentPrivate) return;
-        Picture kept;
-        kept.width = picture->width;
-        kept.height = picture->height;
-        kept.stride = static_cast<std::size_t>(picture->stride);
-        kept.order = Picture::Order::bgra;
-        kept.pixels = std::move(picture->pixels);
-        keepFrame(kept, why, frameKey, windowId);
+    // The picture is kept only if the window, read again after it was taken, is still the one
+    // decided not private when the capture began.
+    auto shared = std::shared_ptr<capture::Picture>(std::move(result.picture));
+    loop::async(axQueue, [shared, why = std::move(why), frameKey = std::move(frameKey), windowId,
+                          app = std::move(app), hosts = std::move(hosts), epoch]() mutable {
+        WindowRead check = readFrontWindow(app, hosts);
+        app.reset();
+        loop::onMain([shared, why = std::move(why), frameKey = std::move(frameKey), windowId,
+                      check = std::move(check), epoch] {
+            if (!admitted(check, epoch)) return;
+            Picture kept;
+            kept.width = shared->width;
+            kept.height = shared->height;
+            kept.stride = static_cast<std::size_t>(shared->stride);
+            kept.order = Picture::Order::bgra;
+            kept.pixels = std::move(shared->pixels);
+            keepFrame(kept, why, frameKey, windowId);
+        });
     });
 }
 
@@ -67,8 +78,9 @@ void frameSoon(const std::string& why, double delay) {
 
 void captureFrame(const std::string& why) {
     framesChanged();
-    if (paused.load() || currentPrivate || !framesOn.load() || framesDir.empty() ||
-        observedPid == 0 || !permissions::screenAccess())
+    if (holdWhileUndecided([why] { captureFrame(why); })) return;
+    if (!mayDisclose() || !framesOn.load() || framesDir.empty() || observedPid == 0 ||
+        !permissions::screenAccess())
         return;
     std::optional<uint32_t> windowId;
     {
@@ -78,7 +90,9 @@ void captureFrame(const std::string& why) {
     }
     if (!windowId || *windowId == 0) return dropped("no_window");
     std::string frameKey = std::to_string(observedPid) + ":" + currentWindow;
-    capture::captureWindow(*windowId, [why, frameKey, id = *windowId](capture::Result result) {
-        captured(std::move(result), why, frameKey, id);
-    });
+    capture::captureWindow(*windowId,
+                           [why, frameKey, id = *windowId, app = observedApp, hosts = hostsNow(),
+                            epoch = windowEpoch.load()](capture::Result result) {
+                               captured(std::move(result), why, frameKey, id, app, hosts, epoch);
+                           });
 }

@@ -1,4 +1,5 @@
 #include "watch/input/clicks.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/observe.h"
 #include "watch/accessibility/window.h"
 #include "watch/core/emit.h"
@@ -17,6 +18,8 @@ long long whole(double v) {
 }
 
 void onScroll() {
+    if (holdWhileUndecided(onScroll)) return;
+    if (!mayDisclose()) return;
     emitWith("scroll");
     readWindow("scroll");
 }
@@ -24,14 +27,17 @@ void onScroll() {
 // The element is asked for through the observed application's element; the backend finds the
 // window at the point itself, so a click outside that application is described too.
 void onClick(double x, double y, bool right) {
-    ax::ElementRef app = observedApp;
-    loop::async(axQueue, [app, x, y, right] {
+    if (holdWhileUndecided([x, y, right] { onClick(x, y, right); })) return;
+    if (!mayDisclose()) return;
+    loop::async(axQueue, [app = observedApp, hosts = hostsNow(), epoch = windowEpoch.load(), x, y,
+                          right] {
         if (app) ax::setMessagingTimeout(app, 0.25f);
         json element = json::object();
         if (auto found = ax::elementAtPosition(app, static_cast<float>(x), static_cast<float>(y)))
             element = describe(found);
-        loop::onMain([element = std::move(element), x, y, right] {
-            if (paused.load() || currentPrivate) return;
+        WindowRead check = readFrontWindow(app, hosts);
+        loop::onMain([element = std::move(element), check = std::move(check), epoch, x, y, right] {
+            if (!admitted(check, epoch)) return;
             emitWith("click",
                      {{"element", element}, {"x", whole(x)}, {"y", whole(y)}, {"right", right}});
             std::string role = element.is_object() ? element.value("role", "") : "";
@@ -43,12 +49,14 @@ void onClick(double x, double y, bool right) {
 } // namespace
 
 void clickPath(double x, double y, bool right) {
-    if (paused.load() || currentPrivate) return;
+    if (paused.load()) return;
     onClick(x, y, right);
 }
 
 void scrollPath() {
-    if (paused.load() || currentPrivate) return;
+    if (paused.load()) return;
+    if (holdWhileUndecided(scrollPath)) return;
+    if (currentPrivate) return;
     if (scrollTimer) loop::cancel(scrollTimer);
     scrollTimer = loop::oneShot(2.0, onScroll);
 }
@@ -62,6 +70,6 @@ void monitorHandler(const input::Event& event) {
         scrollPath();
         return;
     }
-    if (paused.load() || currentPrivate) return;
+    if (paused.load()) return;
     onClick(x, y, event.type == input::rightMouseDown);
 }

@@ -1,6 +1,7 @@
 #include "watch/input/keys.h"
 #include "platform/loop.h"
 #include "platform/permissions.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/observe.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
@@ -43,20 +44,26 @@ const char* keyName(std::int64_t code) {
     return nullptr;
 }
 
-void onKey(const ax::ElementRef& app) {
-    loop::async(axQueue, [app] {
+void onPaste() {
+    if (!mayDisclose()) return;
+    loop::async(axQueue, [app = observedApp, hosts = hostsNow(), epoch = windowEpoch.load(),
+                          change = pasteboardCount] {
         json element = focusedDescription(app);
-        loop::onMain([element = std::move(element)] {
-            if (paused.load() || currentPrivate) return;
-            emitWith("paste", {{"element", element}, {"change", pasteboardCount}});
+        WindowRead check = readFrontWindow(app, hosts);
+        loop::onMain([element = std::move(element), check = std::move(check), epoch, change] {
+            if (!admitted(check, epoch)) return;
+            emitWith("paste", {{"element", element}, {"change", change}});
         });
     });
 }
 
 void keyDown(const input::Event& event) {
-    if (paused.load() || currentPrivate) return;
-    auto name = shortcutName(event.keyCode, event.flags);
+    if (paused.load()) return;
     lastKeyAt = loop::now();
+    // Typed while the window was undecided: counted for it once it is known not private.
+    if (holdWhileUndecided([event] { keyDown(event); })) return;
+    if (currentPrivate) return;
+    auto name = shortcutName(event.keyCode, event.flags);
     if (!name) {
         ++keyCount;
         return;
@@ -66,7 +73,7 @@ void keyDown(const input::Event& event) {
     // The follow-ups belong to the platform's command key (Control on Linux).
     const std::string command = input::commandKeyName();
     if (*name == command + "+v")
-        onKey(observedApp);
+        onPaste();
     else if (*name == command + "+c" || *name == command + "+x")
         frameSoon("copy", 0.05);
 }

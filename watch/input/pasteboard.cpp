@@ -1,6 +1,7 @@
 #include "watch/input/pasteboard.h"
 #include "platform/loop.h"
 #include "platform/pasteboard.h"
+#include "watch/accessibility/gate.h"
 #include "watch/accessibility/observe.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
@@ -25,30 +26,34 @@ json focusedDescription(const ax::ElementRef& app) {
     return describe(*element);
 }
 
-void checkPasteboard() {
-    long count = pasteboard::changeCount();
-    if (count == pasteboardCount) return;
-    // Absorbed whatever the state: a copy made while paused is never reported later.
-    pasteboardCount = count;
+namespace {
+
+void privateCopy() {
+    if (!paused.load()) emit({{"kind", "copy"}, {"private", true}});
+}
+
+// What is told of a copy waits for the window's decision; its types and text were taken when it
+// happened, while they were this copy's.
+void disclose(bool concealed, std::string text) {
+    if (holdWhileUndecided([concealed, text] { disclose(concealed, text); }, privateCopy)) return;
     if (paused.load()) return;
-    if (currentPrivate) {
-        emit({{"kind", "copy"}, {"private", true}});
-        return;
-    }
-    auto types = pasteboard::types();
-    auto marked = [&](const char* type) {
-        return std::find(types.begin(), types.end(), type) != types.end();
-    };
-    if (marked("org.nspasteboard.ConcealedType") || marked("org.nspasteboard.TransientType")) {
+    if (!mayDisclose()) return privateCopy();
+    if (concealed) {
         emitWith("copy", {{"concealed", true}});
         return;
     }
-    std::string text = clip(pasteboard::plainText(), 20000);
-    ax::ElementRef app = observedApp;
-    loop::async(axQueue, [app, text = std::move(text)]() mutable {
+    loop::async(axQueue, [app = observedApp, hosts = hostsNow(), epoch = windowEpoch.load(),
+                          text = std::move(text)]() mutable {
         json element = focusedDescription(app);
-        loop::onMain([element = std::move(element), text = std::move(text)] {
-            if (paused.load() || currentPrivate) return;
+        WindowRead check = readFrontWindow(app, hosts);
+        loop::onMain([element = std::move(element), text = std::move(text),
+                      check = std::move(check), epoch] {
+            if (paused.load()) return;
+            // The window turned out private, or changed: only the fact of the copy.
+            if (!admitted(check, epoch)) {
+                emit({{"kind", "copy"}, {"private", true}});
+                return;
+            }
             // Copied out of a password field or one whose label asks for a secret: the text
             // is that secret, so only the fact of the copy is told.
             if (element.value("secure", false)) {
@@ -60,4 +65,26 @@ void checkPasteboard() {
             frameSoon("copy", 0.2);
         });
     });
+}
+
+void reportCopy() {
+    if (currentPrivate && !windowUndecided) return privateCopy();
+    auto types = pasteboard::types();
+    auto marked = [&](const char* type) {
+        return std::find(types.begin(), types.end(), type) != types.end();
+    };
+    if (marked("org.nspasteboard.ConcealedType") || marked("org.nspasteboard.TransientType"))
+        return disclose(true, "");
+    disclose(false, clip(pasteboard::plainText(), 20000));
+}
+
+} // namespace
+
+void checkPasteboard() {
+    long count = pasteboard::changeCount();
+    if (count == pasteboardCount) return;
+    // Absorbed whatever the state: a copy made while paused is never reported later.
+    pasteboardCount = count;
+    if (paused.load()) return;
+    reportCopy();
 }

@@ -1,0 +1,56 @@
+#pragma once
+// Decide before disclosing. From the moment the front window may have changed until its privacy
+// is decided, it counts as private: what the person does meanwhile is held, and goes out only
+// once the window it happened in is decided not private. Every result read from an application
+// carries a read of its front window taken after it, and is reported only when that read agrees
+// with the decision in force.
+#include "platform/ax.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What one read of an application's front window found.
+struct WindowRead {
+    ax::ElementRef window;
+    std::string title; // cut to 300 UTF-16 code units
+    std::string page;  // "host/path", "file:name" or ""
+    bool isPrivate = false;
+    bool site = false;   // private because of the page's host, or a host that can't be known
+    bool failed = false; // the application didn't answer: nothing is known
+};
+
+using Hosts = std::shared_ptr<const std::vector<std::string>>;
+
+// The skip list of this moment, whole, for reads on the accessibility queue. Main thread.
+Hosts hostsNow();
+
+// Reads app's front window: title, page and privacy. Accessibility queue.
+WindowRead readFrontWindow(const ax::ElementRef& app, const Hosts& hosts);
+
+// Grows whenever the front window may have changed or its decision changed; results read under
+// an older value are stale. Main thread.
+extern std::atomic<std::uint64_t> windowEpoch;
+// The front window's privacy is not decided yet. Main thread.
+extern bool windowUndecided;
+
+// Nothing holds reports back: recording, not private, decided. Main thread.
+bool mayDisclose();
+
+// While the window is undecided, keeps work for when it is decided not private (then run) or
+// private (then ifDropped runs, when given). Returns false, holding nothing, when decided.
+// Main thread.
+bool holdWhileUndecided(std::function<void()> work, std::function<void()> ifDropped = nullptr);
+
+// Runs (not private) or drops what was held. Main thread.
+void releaseHeld(bool disclose);
+
+// A result read with its window check, started at epoch: true when it may be reported now. A
+// check that shows another window than the decided one decides again from it first. Main thread.
+bool admitted(const WindowRead& check, std::uint64_t epoch);
+
+// A menu label with what it quotes taken out ("Search for “…”"), for windows that may be private.
+std::string unquoted(const std::string& label);
