@@ -1,6 +1,7 @@
 // Frame requests and capture on the simulated desktop and its virtual clock.
 #include "helpers.h"
 #include "platform/sim/act_desktop.h"
+#include "platform/sim/ax_desktop.h"
 #include "platform/sim/capture_desktop.h"
 #include "platform/sim/desktop.h"
 #include "watch/accessibility/observe.h"
@@ -40,8 +41,17 @@ capture::Picture shot(bool rising) {
 
 struct Capture : ::testing::Test {
     TempDir dir;
+    ax::ElementRef front; // the observed application's window, read again after each capture
+    void title(const std::string& t) {
+        currentWindow = t;
+        sim::axSet(front, "AXTitle", t);
+    }
     void SetUp() override {
         sim::reset();
+        sim::axReset();
+        observedApp = sim::axApp(pid);
+        front = sim::axAdd(observedApp, sim::axElement(pid, {{"AXRole", std::string("AXWindow")}}));
+        sim::axSet(observedApp, "AXFocusedWindow", front);
         sim::resetCapture();
         sim::setPermissions({});
         makeQueues();
@@ -50,7 +60,7 @@ struct Capture : ::testing::Test {
         framesDir = dir.str();
         observedPid = pid;
         currentPrivate = false;
-        currentWindow = "Inbox";
+        title("Inbox");
         lastFrameWindow.clear();
         lastFrameHash = 0;
         frameTimer.reset();
@@ -61,6 +71,7 @@ struct Capture : ::testing::Test {
         paused = true;
         framesDir.clear();
         observedPid = 0;
+        observedApp.reset();
     }
     std::vector<json> frames() {
         std::vector<json> out;
@@ -165,7 +176,7 @@ TEST_F(Capture, PausedOrPrivateWhenThePictureArrivesDropsItSilently) {
 TEST_F(Capture, CapturesInFlightEachEndInTheirOwnFrame) {
     sim::setCapturesWait(true);
     captureFrame("value");
-    currentWindow = "Drafts"; // a new frame key, so the second is no duplicate
+    title("Drafts"); // a new frame key, so the second is no duplicate
     captureFrame("copy");
     EXPECT_EQ(sim::capturesInFlight(), 2u);
     sim::releaseCaptures();

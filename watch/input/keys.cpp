@@ -59,10 +59,10 @@ void onPaste() {
 
 void keyDown(const input::Event& event) {
     if (paused.load()) return;
-    lastKeyAt = loop::now();
     // Typed while the window was undecided: counted for it once it is known not private.
     if (holdWhileUndecided([event] { keyDown(event); })) return;
     if (currentPrivate) return;
+    lastKeyAt = loop::now();
     auto name = shortcutName(event.keyCode, event.flags);
     if (!name) {
         ++keyCount;
