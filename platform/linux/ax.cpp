@@ -7,10 +7,13 @@
 #include "platform/linux/ax_mirror.h"
 #include "platform/linux/ax_roles.h"
 #include "platform/linux/ax_track.h"
+#include "platform/linux/xdisplay.h"
+#include "platform/linux/xprops.h"
 #include "platform/windows.h"
 
 #include <atspi/atspi-constants.h>
 
+#include <X11/Xutil.h>
 #include <climits>
 #include <cmath>
 
@@ -198,17 +201,107 @@ std::optional<std::vector<ElementRef>> windowsOf(const ElementRef& app) {
     return out;
 }
 
-// The active frame; for an application not in front (X gives it no active frame), its first
-// frame on screen, as the host's focused window of a background application would be.
-ElementRef activeWindow(const ElementRef& app) {
+std::optional<Value> extents(const ElementRef& e, bool position) {
+    Variant r = ask(e, "org.a11y.atspi.Component", "GetExtents",
+                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))");
+    if (!r) return std::nullopt;
+    gint32 x = 0, y = 0, w = 0, h = 0;
+    g_variant_get(r.get(), "((iiii))", &x, &y, &w, &h);
+    if (x == INT_MIN || y == INT_MIN || w < 0 || h < 0) return std::nullopt;
+    if (position) return Value(Point{double(x), double(y)});
+    return Value(Size{double(w), double(h)});
+}
+
+// The application's first frame by state: the active one, else the first on screen, as the
+// host's focused window of a background application would be.
+ElementRef activeFrame(const std::vector<ElementRef>& frames) {
     ElementRef showing;
-    for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
+    for (auto& w : frames) {
         auto s = liveStates(w);
         if (!s) continue;
         if (has(*s, ATSPI_STATE_ACTIVE)) return w;
         if (!showing && has(*s, ATSPI_STATE_SHOWING)) showing = w;
     }
     return showing;
+}
+
+struct XWindowFacts {
+    std::string title;
+    std::optional<windows::Rect> rect; // root coordinates
+};
+
+std::optional<XWindowFacts> xFacts(Display* dpy, Window w) {
+    if (!w) return std::nullopt;
+    XWindowFacts f;
+    f.title = xlinux::title(dpy, w);
+    XWindowAttributes a;
+    Window child = None;
+    int x = 0, y = 0;
+    if (XGetWindowAttributes(dpy, w, &a) &&
+        XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child))
+        f.rect = windows::Rect{double(x), double(y), double(a.width), double(a.height)};
+    return f;
+}
+
+double overlap(const windows::Rect& a, const windows::Rect& b) {
+    double w = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
+    double h = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
+    if (w <= 0 || h <= 0) return 0;
+    double both = w * h;
+    return both / (a.width * a.height + b.width * b.height - both);
+}
+
+// The frame that stands for an X window: the one named like it and lying where it lies. Menus
+// and popups (nameless frames elsewhere) lose even when they hold the active state.
+ElementRef frameFor(const std::vector<ElementRef>& frames, const XWindowFacts& x) {
+    ElementRef best;
+    double bestScore = 0;
+    for (auto& w : frames) {
+        auto s = liveStates(w);
+        if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
+        double score = has(*s, ATSPI_STATE_ACTIVE) ? 0.5 : 0;
+        std::string name = stringProperty(w, "org.a11y.atspi.Accessible", "Name").value_or("");
+        if (!x.title.empty() && name == x.title)
+            score += 3;
+        else if (!x.title.empty() && !name.empty() &&
+                 (name.starts_with(x.title) || x.title.starts_with(name)))
+            score += 2; // a browser adds "(Incognito)" to its frame's name only
+        if (x.rect) {
+            auto pos = extents(w, true), size = extents(w, false);
+            if (pos && size) {
+                auto p = std::get<Point>(*pos);
+                auto z = std::get<Size>(*size);
+                double o = overlap(windows::Rect{p.x, p.y, z.w, z.h}, *x.rect);
+                if (o > 0.5) score += 2 * o;
+            }
+        }
+        if (!best || score > bestScore) {
+            best = w;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+// The front window is the active X window when the application owns it, not whichever frame says
+// it is active; main asks for the window a dialog belongs to (its WM_TRANSIENT_FOR owner).
+// A window that is no dialog has no main window of its own: absent, and nothing is asked.
+ElementRef activeWindow(const ElementRef& app, bool main = false) {
+    Display* dpy = xlinux::display();
+    Window active = dpy ? xlinux::activeWindow(dpy) : None;
+    bool ours = active && xlinux::windowPid(dpy, active) == app->pid;
+    if (main) {
+        Window owner = None;
+        if (!ours || !XGetTransientForHint(dpy, active, &owner) || owner == None ||
+            xlinux::windowPid(dpy, owner) != app->pid)
+            return nullptr;
+        active = owner;
+    }
+    auto frames = windowsOf(app).value_or(std::vector<ElementRef>{});
+    if (!ours) return activeFrame(frames);
+    auto facts = xFacts(dpy, active);
+    if (!facts) return activeFrame(frames);
+    return frameFor(frames, *facts);
 }
 
 // The first focused object below an element, asked of the application in one call.
@@ -253,17 +346,6 @@ ElementRef focusedElement(const ElementRef& app) {
     }
     if (ElementRef w = activeWindow(app)) return searchFocused(w);
     return nullptr;
-}
-
-std::optional<Value> extents(const ElementRef& e, bool position) {
-    Variant r = ask(e, "org.a11y.atspi.Component", "GetExtents",
-                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))");
-    if (!r) return std::nullopt;
-    gint32 x = 0, y = 0, w = 0, h = 0;
-    g_variant_get(r.get(), "((iiii))", &x, &y, &w, &h);
-    if (x == INT_MIN || y == INT_MIN || w < 0 || h < 0) return std::nullopt;
-    if (position) return Value(Point{double(x), double(y)});
-    return Value(Size{double(w), double(h)});
 }
 
 std::optional<Value> documentUri(const ElementRef& e) {
@@ -381,7 +463,7 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         return Value(std::move(*w));
     }
     if (name == "AXFocusedWindow" || name == "AXMainWindow") {
-        if (ElementRef w = activeWindow(e)) return Value(w);
+        if (ElementRef w = activeWindow(e, name == "AXMainWindow")) return Value(w);
         return std::nullopt;
     }
     if (name == "AXFocusedUIElement") {

@@ -174,3 +174,22 @@ TEST(Undecided, AddressesInDoubtArePrivateWhenHostsAreSkipped) {
     EXPECT_FALSE(pageOf("http:///x").has_value());
     EXPECT_EQ(pageText("/home/ann/report.odt"), ""); // no host part: no page, no doubt
 }
+
+TEST(Undecided, ADialogBelongsToItsWindowsDecision) {
+    Switch s;
+    s.answers();
+    sim::axSet(s.window, "AXTitle", "Notes - Private Browsing");
+    sim::axNotify(s.window, "AXTitleChanged");
+    s.run();
+    EXPECT_EQ(kindsOf(s.lines()), Kinds{"private"});
+    // Its save dialog comes to the front, titled like any other.
+    auto dialog = sim::axAdd(sim::axApp(pid), element(pid, "AXWindow", {{"AXTitle", "Save As"}}));
+    sim::axSet(sim::axApp(pid), "AXFocusedWindow", dialog);
+    sim::axSet(sim::axApp(pid), "AXMainWindow", s.window);
+    sim::frontWindowChanged();
+    s.act();
+    s.run(3);
+    std::string out = s.all();
+    EXPECT_EQ(out.find("Save As"), std::string::npos) << out;
+    EXPECT_EQ(out.find("\"kind\":\"keys\""), std::string::npos) << out;
+}

@@ -230,9 +230,20 @@ WindowRead readFrontWindow(const ax::ElementRef& app, const Hosts& hosts) {
         else
             read.site = !hosts->empty();
     }
+    // A dialog in front belongs to its main window's decision: a private window's dialog is
+    // private too, though its own title says nothing.
+    bool ownerPrivate = false;
+    if (auto main = read.window ? ax::copyAttribute(app, "AXMainWindow") : std::nullopt)
+        if (auto* owner = std::get_if<ax::ElementRef>(&*main);
+            owner && *owner && !ax::sameElement(*owner, read.window)) {
+            auto page = windowPage(*owner);
+            read.site =
+                read.site || (!page && !hosts->empty()) || (page && privateHost(*page, *hosts));
+            ownerPrivate = privateTitle(clip(str(*owner, "AXTitle"), 300));
+        }
     read.failed = ax::unansweredRequests() != before;
     read.site = read.site || privateHost(read.page, *hosts);
-    read.isPrivate = read.failed || read.site || privateTitle(read.title);
+    read.isPrivate = read.failed || read.site || ownerPrivate || privateTitle(read.title);
     return read;
 }
 
