@@ -221,6 +221,10 @@ unsigned long unansweredCount() {
     return unansweredCalls;
 }
 
+void noteUnanswered() {
+    ++unansweredCalls;
+}
+
 Variant call(const std::string& dest, const std::string& path, const char* iface,
              const char* method, GVariant* params, const char* replyType, int timeoutMs) {
     GDBusConnection* c = bus();

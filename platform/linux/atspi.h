@@ -26,6 +26,8 @@ Variant call(const std::string& dest, const std::string& path, const char* iface
 
 // Calls on this thread that got no answer (timed out, or the application left the bus).
 unsigned long unansweredCount();
+// Counts a question the caller could not get a clear answer to, as one without an answer.
+void noteUnanswered();
 
 // The same without waiting: done runs on the calling thread's default context with the reply
 // (nullptr on failure).

@@ -14,6 +14,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <X11/Xutil.h>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -251,36 +252,46 @@ double overlap(const windows::Rect& a, const windows::Rect& b) {
     return both / (a.width * a.height + b.width * b.height - both);
 }
 
-// The frame that stands for an X window: the one named like it and lying where it lies. Menus
-// and popups (nameless frames elsewhere) lose even when they hold the active state.
+// The frame that stands for an X window: named like it, lying where it lies, and active. Menus
+// and popups (nameless frames elsewhere) lose even when they hold the active state. Two frames
+// that can't be told apart (a browser's plain and private windows on one page, in one place,
+// before either says it is active) are a doubt: no answer, so the reader asks again.
 ElementRef frameFor(const std::vector<ElementRef>& frames, const XWindowFacts& x) {
-    ElementRef best;
-    double bestScore = 0;
+    struct Scored {
+        ElementRef frame;
+        std::string name;
+        double score = 0;
+    };
+    std::vector<Scored> scored;
     for (auto& w : frames) {
         auto s = liveStates(w);
         if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
-        double score = has(*s, ATSPI_STATE_ACTIVE) ? 0.5 : 0;
-        std::string name = stringProperty(w, "org.a11y.atspi.Accessible", "Name").value_or("");
-        if (!x.title.empty() && name == x.title)
-            score += 3;
-        else if (!x.title.empty() && !name.empty() &&
-                 (name.starts_with(x.title) || x.title.starts_with(name)))
-            score += 2; // a browser adds "(Incognito)" to its frame's name only
+        Scored c{w, stringProperty(w, "org.a11y.atspi.Accessible", "Name").value_or(""), 0};
+        if (has(*s, ATSPI_STATE_ACTIVE)) c.score += 1;
+        // A browser adds "(Incognito)" to its frame's name only, so a prefix counts as much.
+        if (!x.title.empty() && !c.name.empty() &&
+            (c.name.starts_with(x.title) || x.title.starts_with(c.name)))
+            c.score += 2;
         if (x.rect) {
             auto pos = extents(w, true), size = extents(w, false);
             if (pos && size) {
                 auto p = std::get<Point>(*pos);
                 auto z = std::get<Size>(*size);
                 double o = overlap(windows::Rect{p.x, p.y, z.w, z.h}, *x.rect);
-                if (o > 0.5) score += 2 * o;
+                if (o > 0.5) c.score += 2 * o;
             }
         }
-        if (!best || score > bestScore) {
-            best = w;
-            bestScore = score;
-        }
+        scored.push_back(std::move(c));
     }
-    return best;
+    if (scored.empty()) return nullptr;
+    std::stable_sort(scored.begin(), scored.end(),
+                     [](const Scored& a, const Scored& b) { return a.score > b.score; });
+    if (scored.size() > 1 && scored[0].score - scored[1].score < 0.75 &&
+        scored[0].name != scored[1].name) {
+        atspi::noteUnanswered();
+        return nullptr;
+    }
+    return scored[0].frame;
 }
 
 // The front window is the active X window when the application owns it, not whichever frame says
