@@ -36,8 +36,8 @@ class Gtk(unittest.TestCase):
 
     def front(self, name, title=None):
         """A fresh app in front, observed, its window read; returns (app, mark after that)."""
-        app = self.desk.gtk(name, title or name)
         m = self.w.mark()
+        app = self.desk.gtk(name, title or name)
         self.desk.activate(window=app.xid)
         self.w.wait("window", since=m, app=name, window=title or name)
         # A toolkit's first events can be lost while it sets up its link to the accessibility

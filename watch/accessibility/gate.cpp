@@ -1,4 +1,5 @@
 #include "watch/accessibility/gate.h"
+#include "platform/loop.h"
 #include "watch/accessibility/observe.h"
 #include "watch/accessibility/window.h"
 #include "watch/core/state.h"
@@ -7,6 +8,11 @@
 
 std::atomic<std::uint64_t> windowEpoch{0};
 bool windowUndecided = false;
+std::uint64_t doubtEpoch = 0;
+
+void doubtNow() {
+    doubtEpoch = ++windowEpoch;
+}
 
 namespace {
 
@@ -47,19 +53,44 @@ void releaseHeld(bool disclose) {
 }
 
 bool admitted(const WindowRead& check, std::uint64_t epoch) {
-    if (!mayDisclose() || epoch != windowEpoch) return false;
+    if (!mayDisclose() || !ax::sameElement(check.app, observedApp)) return false;
+    // Nothing noticed since the read began: the check is the freshest word on the window.
+    bool fresh = epoch == windowEpoch;
+    if (!fresh && doubtEpoch > epoch) return false;
     if (check.failed) {
         // The application stopped answering: the window is in doubt until read again.
-        windowMayHaveChanged("later");
+        if (fresh) windowMayHaveChanged("later");
         return false;
     }
     if (check.isPrivate || check.title != currentWindow || check.page != currentUrl) {
+        if (!fresh) return false; // a check older than the decision in force
         // Changed under us without a word (a page navigated, a tab switched): decided anew from
         // what the check saw, and the result counts only if that is not private.
         decideWindow(check, "later");
         return mayDisclose();
     }
     return true;
+}
+
+namespace {
+
+void settle(const WindowRead& check, std::uint64_t epoch, const std::function<void()>& report,
+            const std::function<void()>& refused) {
+    if (holdWhileUndecided(
+            [check, epoch, report, refused] { settle(check, epoch, report, refused); }, refused))
+        return;
+    if (admitted(check, epoch))
+        report();
+    else if (refused)
+        refused();
+}
+
+} // namespace
+
+void reportChecked(WindowRead check, std::uint64_t epoch, std::function<void()> report,
+                   std::function<void()> refused) {
+    loop::onMain([check = std::move(check), epoch, report = std::move(report),
+                  refused = std::move(refused)] { settle(check, epoch, report, refused); });
 }
 
 std::string unquoted(const std::string& label) {

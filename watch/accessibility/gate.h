@@ -15,6 +15,7 @@
 
 // What one read of an application's front window found.
 struct WindowRead {
+    ax::ElementRef app; // the application read
     ax::ElementRef window;
     std::string title; // cut to 300 UTF-16 code units
     std::string page;  // "host/path", "file:name" or ""
@@ -36,6 +37,11 @@ WindowRead readFrontWindow(const ax::ElementRef& app, const Hosts& hosts);
 extern std::atomic<std::uint64_t> windowEpoch;
 // The front window's privacy is not decided yet. Main thread.
 extern bool windowUndecided;
+// The epoch of the last doubt: a window decided private, or one left before it was decided.
+// A result read across window changes is good only when no doubt came between. Main thread.
+extern std::uint64_t doubtEpoch;
+// Starts a new epoch that is a doubt. Main thread.
+void doubtNow();
 
 // Nothing holds reports back: recording, not private, decided. Main thread.
 bool mayDisclose();
@@ -49,8 +55,15 @@ bool holdWhileUndecided(std::function<void()> work, std::function<void()> ifDrop
 void releaseHeld(bool disclose);
 
 // A result read with its window check, started at epoch: true when it may be reported now. A
-// check that shows another window than the decided one decides again from it first. Main thread.
+// check that shows another window than the decided one decides again from it first. A result
+// that straddles window changes counts when no doubt came between (from one plain window to
+// another, say, as a click on a link). Main thread.
 bool admitted(const WindowRead& check, std::uint64_t epoch);
+
+// Reports through report, on the main thread, once the check admits the result: at once when
+// the window is decided, else when it is. refused runs instead when it doesn't. Any thread.
+void reportChecked(WindowRead check, std::uint64_t epoch, std::function<void()> report,
+                   std::function<void()> refused = nullptr);
 
 // A menu label with what it quotes taken out ("Search for “…”"), for windows that may be private.
 std::string unquoted(const std::string& label);

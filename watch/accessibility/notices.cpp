@@ -77,8 +77,8 @@ void readFocus() {
                     record = describe(*element);
             WindowRead check = readFrontWindow(app, hosts);
             app.reset();
-            loop::onMain([record = std::move(record), check = std::move(check), epoch] {
-                if (record.empty() || !admitted(check, epoch)) return;
+            if (record.empty()) return;
+            reportChecked(std::move(check), epoch, [record] {
                 emitWith("focus", {{"element", record}});
             });
         });
@@ -96,9 +96,7 @@ void readValue(const ax::ElementRef& element) {
         element.reset();
         WindowRead check = readFrontWindow(app, hosts);
         app.reset();
-        loop::onMain([description = std::move(description), secure, value = std::move(value),
-                      check = std::move(check), epoch] {
-            if (!admitted(check, epoch)) return;
+        reportChecked(std::move(check), epoch, [description, secure, value] {
             if (secure) {
                 emitWith("value", {{"element", description}, {"secure", true}});
                 return;

@@ -125,7 +125,7 @@ void lookForLateJoiner() {
 
 void tearDownObservation() {
     windowUndecided = false;
-    ++windowEpoch;
+    doubtNow();
     releaseHeld(false);
     if (joinTimer) loop::cancel(joinTimer);
     joinTimer.reset();

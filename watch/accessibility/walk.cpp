@@ -69,7 +69,8 @@ void textResult(int pid, const std::string& key, const std::string& hash, const 
                 std::uint64_t epoch) {
     // Another application came to the front meanwhile: this text isn't its.
     if (pid != observedPid) return;
-    if (!admitted(check, epoch)) return;
+    // The text of the window decided at epoch only: a walk is started anew for a later one.
+    if (epoch != windowEpoch || !admitted(check, epoch)) return;
     if (lastTextHash.find(key) == hash) return;
     lastTextHash.put(key, hash);
     double now = loop::now();

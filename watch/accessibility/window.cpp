@@ -89,7 +89,7 @@ void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
     if (read.failed) {
         if (!windowUndecided) {
             windowUndecided = true;
-            ++windowEpoch;
+            doubtNow();
         }
         if (retriesLeft > 0) {
             --retriesLeft;
@@ -220,6 +220,7 @@ Hosts hostsNow() {
 
 WindowRead readFrontWindow(const ax::ElementRef& app, const Hosts& hosts) {
     WindowRead read;
+    read.app = app;
     unsigned long before = ax::unansweredRequests();
     if (auto focused = ax::copyAttribute(app, "AXFocusedWindow"))
         if (auto* window = std::get_if<ax::ElementRef>(&*focused)) read.window = *window;
@@ -257,7 +258,7 @@ void decideWindow(WindowRead read, const std::string& why) {
         currentPrivate = true;
         currentWindow.clear();
         currentUrl.clear();
-        ++windowEpoch;
+        doubtNow();
         releaseHeld(false);
         if (read.failed) {
             // Nothing known: asked again now and then while the window stays in front.
@@ -268,6 +269,7 @@ void decideWindow(WindowRead read, const std::string& why) {
     }
     currentPrivate = skippedBundle(currentBundle);
     if (currentPrivate) {
+        doubtNow();
         releaseHeld(false);
         return;
     }
@@ -313,8 +315,12 @@ void windowMayHaveChanged(const std::string& why) {
     // Keys counted so far belong to the window that was in front.
     flushKeys();
     if (!windowUndecided) retriesLeft = quickRetries;
+    // A window left before it was decided is a doubt.
+    if (windowUndecided)
+        doubtNow();
+    else
+        ++windowEpoch;
     windowUndecided = true;
-    ++windowEpoch;
     // What waits for an earlier, never decided window goes with it.
     releaseHeld(false);
     if (windowTimer) loop::cancel(windowTimer);

@@ -48,9 +48,7 @@ void captured(capture::Result result, std::string why, std::string frameKey, uin
                           app = std::move(app), hosts = std::move(hosts), epoch]() mutable {
         WindowRead check = readFrontWindow(app, hosts);
         app.reset();
-        loop::onMain([shared, why = std::move(why), frameKey = std::move(frameKey), windowId,
-                      check = std::move(check), epoch] {
-            if (!admitted(check, epoch)) return;
+        reportChecked(std::move(check), epoch, [shared, why, frameKey, windowId] {
             Picture kept;
             kept.width = shared->width;
             kept.height = shared->height;

@@ -36,8 +36,7 @@ void onClick(double x, double y, bool right) {
         if (auto found = ax::elementAtPosition(app, static_cast<float>(x), static_cast<float>(y)))
             element = describe(found);
         WindowRead check = readFrontWindow(app, hosts);
-        loop::onMain([element = std::move(element), check = std::move(check), epoch, x, y, right] {
-            if (!admitted(check, epoch)) return;
+        reportChecked(std::move(check), epoch, [element, x, y, right] {
             emitWith("click",
                      {{"element", element}, {"x", whole(x)}, {"y", whole(y)}, {"right", right}});
             std::string role = element.is_object() ? element.value("role", "") : "";

@@ -50,8 +50,7 @@ void onPaste() {
                           change = pasteboardCount] {
         json element = focusedDescription(app);
         WindowRead check = readFrontWindow(app, hosts);
-        loop::onMain([element = std::move(element), check = std::move(check), epoch, change] {
-            if (!admitted(check, epoch)) return;
+        reportChecked(std::move(check), epoch, [element, change] {
             emitWith("paste", {{"element", element}, {"change", change}});
         });
     });

@@ -46,24 +46,21 @@ void disclose(bool concealed, std::string text) {
                           text = std::move(text)]() mutable {
         json element = focusedDescription(app);
         WindowRead check = readFrontWindow(app, hosts);
-        loop::onMain([element = std::move(element), text = std::move(text),
-                      check = std::move(check), epoch] {
-            if (paused.load()) return;
-            // The window turned out private, or changed: only the fact of the copy.
-            if (!admitted(check, epoch)) {
-                emit({{"kind", "copy"}, {"private", true}});
-                return;
-            }
-            // Copied out of a password field or one whose label asks for a secret: the text
-            // is that secret, so only the fact of the copy is told.
-            if (element.value("secure", false)) {
-                emitWith("copy", {{"concealed", true}});
-                return;
-            }
-            int hasText = text.empty() ? 0 : 1;
-            emitWith("copy", {{"text", text}, {"element", element}, {"has_text", hasText}});
-            frameSoon("copy", 0.2);
-        });
+        // The window turned out private, or changed: only the fact of the copy.
+        reportChecked(
+            std::move(check), epoch,
+            [element, text] {
+                // Copied out of a password field or one whose label asks for a secret: the text
+                // is that secret, so only the fact of the copy is told.
+                if (element.value("secure", false)) {
+                    emitWith("copy", {{"concealed", true}});
+                    return;
+                }
+                int hasText = text.empty() ? 0 : 1;
+                emitWith("copy", {{"text", text}, {"element", element}, {"has_text", hasText}});
+                frameSoon("copy", 0.2);
+            },
+            privateCopy);
     });
 }
 
