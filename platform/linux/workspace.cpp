@@ -149,7 +149,6 @@ namespace {
 Display* activeDpy = nullptr;
 Atom activeAtom = None;
 int lastActivePid = 0;
-Window lastActive = None;
 std::function<void(const std::optional<workspace::App>&)> activateHandler;
 std::function<void()> frontWindowHandler;
 
@@ -169,8 +168,9 @@ gboolean onActiveChange(int, GIOCondition condition, gpointer) {
     Window active = xlinux::activeWindow(activeDpy);
     // A moment with no active window (between one closing and the next taking over) changes
     // nothing: the front application and its window stay until another window is active.
-    if (active == None || active == lastActive) return G_SOURCE_CONTINUE;
-    lastActive = active;
+    // Every change is looked at, even to the same id: a client that connects later may be
+    // given the id of a window gone meanwhile.
+    if (active == None) return G_SOURCE_CONTINUE;
     auto app = workspace::frontOn(activeDpy);
     int pid = app ? app->pid : 0;
     // A switch between windows of one application is not an activation, but its window changed.
@@ -198,7 +198,6 @@ void onActivate(std::function<void(const std::optional<workspace::App>&)> handle
         activeDpy, [](Display*, void*) { activeLost = true; }, nullptr);
     activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
     XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
-    lastActive = xlinux::activeWindow(activeDpy);
     if (auto app = workspace::frontOn(activeDpy)) lastActivePid = app->pid;
     XFlush(activeDpy);
     g_unix_fd_add(ConnectionNumber(activeDpy), GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
