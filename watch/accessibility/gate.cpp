@@ -62,8 +62,9 @@ bool admitted(const WindowRead& check, std::uint64_t epoch) {
         if (fresh) windowMayHaveChanged("later");
         return false;
     }
+    // Across changes between plain windows only: the check itself shows a plain window.
+    if (!fresh) return !check.isPrivate;
     if (check.isPrivate || check.title != currentWindow || check.page != currentUrl) {
-        if (!fresh) return false; // a check older than the decision in force
         // Changed under us without a word (a page navigated, a tab switched): decided anew from
         // what the check saw, and the result counts only if that is not private.
         decideWindow(check, "later");
