@@ -8,6 +8,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import protocol  # noqa: E402
+import watchdesk  # noqa: E402
 
 README = os.path.join(os.path.dirname(protocol.SCHEMAS), "README.md")
 CONTEXT = {"app": "Editor", "bundle": "org.example.Editor", "window": "Notes", "url": "h.test/a"}
@@ -138,6 +139,19 @@ class Events(unittest.TestCase):
         self.assertEqual(kinds, set(protocol._by_kind))
         why = protocol.EVENTS["$defs"]["frame_dropped"]["properties"]["why"]["enum"]
         self.assertEqual(set(why) - {"same"}, set(readme_table("| `why` | When |")) - {"why"})
+
+    def test_the_harness_fails_on_a_bad_line_and_shows_it(self):
+        good = json.dumps(line("resumed"))
+        bad = json.dumps(line("copy", private=True, text="hunter2"))
+        w = watchdesk.Watch(dict(os.environ), ["-c", f"echo '{good}'; echo '{bad}'; "
+                                                     "echo '{\"kind\":\"paused\"}'; cat"],
+                            binary="/bin/sh")
+        try:
+            with self.assertRaisesRegex(AssertionError, "line 2 .*hunter2"):
+                w.wait("paused", timeout=30)
+            self.assertEqual(len(w.invalid), 2)  # and the paused line without "t"
+        finally:
+            w.stop()
 
 
 class Commands(unittest.TestCase):
