@@ -36,8 +36,10 @@ def main():
         deb = args.deb
         if not deb:
             out = os.path.join(scratch, "out")
-            subprocess.run(["cpack", "--config", os.path.join(args.build, "CPackConfig.cmake"),
-                            "-B", out], check=True, stdout=subprocess.DEVNULL)
+            r = subprocess.run(["cpack", "--config", os.path.join(args.build, "CPackConfig.cmake"),
+                                "-B", out], capture_output=True, text=True)
+            if r.returncode != 0:
+                raise SystemExit(r.stdout + r.stderr)
             deb = next(os.path.join(out, f) for f in os.listdir(out) if f.endswith(".deb"))
         installed = subprocess.run(["dpkg-deb", "--field", deb, "Installed-Size"], check=True,
                                    capture_output=True, text=True).stdout.strip()
