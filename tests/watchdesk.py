@@ -36,6 +36,8 @@ sys.path.insert(0, os.path.join(ROOT, "scripts"))
 
 from desktop import VirtualDesktop  # noqa: E402
 
+import protocol  # noqa: E402  (tests/protocol.py, beside this file)
+
 WATCH = os.environ.get("ZEPHRIN_WATCH", os.path.join(ROOT, "build", "watch", "watch"))
 PYTHON = "/usr/bin/python3"  # the only Python with gi
 APP = os.path.join(HERE, "watchapp.py")
@@ -72,6 +74,7 @@ class Watch:
         self.raw = bytearray()   # all of standard output, for "nowhere in the stream" checks
         self.events = []         # parsed lines, in order; a line that is not JSON is kept as
         self.bad = []            # ... its text here
+        self.invalid = []        # lines that are JSON but break the protocol's schema, explained
         self.times = []          # time.monotonic() at which each event was read
         self._cond = threading.Condition()
         self._done = False
@@ -84,10 +87,16 @@ class Watch:
             with self._cond:
                 self.raw += line
                 try:
-                    self.events.append(json.loads(line))
-                    self.times.append(now)
+                    event = json.loads(line)
                 except ValueError:
                     self.bad.append(line)
+                else:
+                    self.events.append(event)
+                    self.times.append(now)
+                    problem = protocol.event_problem(event)
+                    if problem:
+                        self.invalid.append(f"line {len(self.events)} ({problem}): "
+                                            + line.decode(errors="replace").rstrip("\n"))
                 self._cond.notify_all()
         with self._cond:
             self._done = True
@@ -122,6 +131,7 @@ class Watch:
         with self._cond:
             i = start
             while True:
+                self.check_protocol()
                 while i < len(self.events):
                     e = self.events[i]
                     i += 1
@@ -133,6 +143,12 @@ class Watch:
                         f"no {kind} {fields} within {timeout:.0f} s; since {start}: "
                         + json.dumps(self.events[start:])[-3000:])
                 self._cond.wait(left)
+
+    def check_protocol(self):
+        """Fails with the first line that broke the protocol's schema, if any did."""
+        if self.invalid:
+            raise AssertionError("watch printed a line the protocol does not allow: "
+                                 + self.invalid[0])
 
     def index(self, event):
         with self._cond:
@@ -319,6 +335,9 @@ class Desk:
             c.stop()
         self.children.clear()
         self.vd.stop()
+        # Everything is stopped first: a failure here leaves no process behind.
+        for w in self.watches:
+            w.check_protocol()
 
     def __enter__(self):
         return self.start()

@@ -10,7 +10,9 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
 
+import protocol  # noqa: E402
 from desktop import VirtualDesktop  # noqa: E402
 
 ACT = os.environ.get("ACT_BINARY", os.path.join(ROOT, "build", "act", "act"))
@@ -89,7 +91,8 @@ def act(desktop, *words, pid=None):
         argv += ["--pid", str(pid)]
     out = subprocess.run(argv, env=desktop.env, capture_output=True, text=True, timeout=30)
     assert out.stdout.count("\n") == 1 and out.stdout.endswith("\n"), out.stdout
-    return out.returncode, json.loads(out.stdout), out.stdout
+    return out.returncode, protocol.check_reply(out.stdout, str(words[0]) if words else None), \
+        out.stdout
 
 
 def tool(desktop, *argv):

@@ -3,7 +3,11 @@
 import json
 import os
 import subprocess
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import protocol  # noqa: E402
 
 ACT = os.environ.get("ACT_BINARY", os.path.join(os.path.dirname(__file__), "../../build/act/act"))
 ENV = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
@@ -36,6 +40,7 @@ class WithoutDisplay(unittest.TestCase):
             self.assertEqual(out, (json.dumps(reply, separators=(",", ":"), sort_keys=True)
                                    + "\n").encode(), words)
             self.assertEqual(json.loads(out), reply, words)
+            protocol.check_reply(out, words[0] if words else None)
             self.assertEqual(err, b"", words)
 
 
