@@ -16,6 +16,7 @@ Commands on standard input, one per line:
     sync              answers "sync" after every report of input received so far
     freeze / thaw     grabs the pointer frozen (a synchronous grab never allowed on), lets it go
     keymaps           how many times the keymap has changed (GDK's keys-changed) since start
+    busy S            answers "busy", then reads nothing for S seconds (a busy main thread)
     quit
 """
 import ctypes
@@ -23,6 +24,7 @@ import json
 import os
 import subprocess
 import sys
+import time
 
 import gi
 
@@ -185,7 +187,8 @@ def command(line):
         popup.set_default_size(w, h)
         popup.add(Gtk.Label(label="overlay"))
         popup.show_all()
-        GLib.timeout_add(200, lambda: say(event="popup") and False)
+        GLib.timeout_add(200, lambda: say(event="popup", xid=popup.get_window().get_xid())
+                         and False)
     elif word == "spawn":
         out = subprocess.run(json.loads(rest), capture_output=True, text=True)
         say(event="spawned", status=out.returncode, stdout=out.stdout)
@@ -209,6 +212,9 @@ def command(line):
         say(event="keymaps", count=keymap_changes)
     elif word == "sync":
         say(event="sync")
+    elif word == "busy":
+        say(event="busy")
+        time.sleep(float(rest))
     elif word == "quit":
         Gtk.main_quit()
 
