@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <poll.h>
 #include <set>
 #include <sys/eventfd.h>
@@ -25,23 +26,31 @@
 
 namespace input {
 
-struct Tap {
-    bool withKeys = false;
+// What the listening thread works with. It holds its own share: a thread stuck inside Xlib (a
+// client holds a server grab) is never waited for, and the last holder closes the connection.
+struct Listener {
     std::atomic<bool> enabled{false};
     std::function<void(const Event&)> callback;
     Display* dpy = nullptr;
     int xiOpcode = 0;
     int wakeFd = -1;
-    std::thread thread;
 
-    ~Tap() {
-        if (thread.joinable()) {
-            std::uint64_t one = 1;
-            (void)!::write(wakeFd, &one, sizeof one);
-            thread.join();
-        }
+    ~Listener() {
         if (wakeFd >= 0) ::close(wakeFd);
         if (dpy) XCloseDisplay(dpy);
+    }
+};
+
+struct Tap {
+    bool withKeys = false;
+    std::shared_ptr<Listener> listener = std::make_shared<Listener>();
+
+    ~Tap() {
+        listener->enabled = false;
+        if (listener->wakeFd >= 0) {
+            std::uint64_t one = 1;
+            (void)!::write(listener->wakeFd, &one, sizeof one);
+        }
     }
 };
 
@@ -144,7 +153,7 @@ bool scrolled(const XIRawEvent* raw, const std::set<std::pair<int, int>>& valuat
     return false;
 }
 
-void listen(Tap* tap) {
+void listen(std::shared_ptr<Listener> tap) {
     Display* dpy = tap->dpy;
     auto scrollers = scrollValuators(dpy);
     std::map<int, std::uint64_t> held; // modifier keys down, by key code
@@ -286,8 +295,9 @@ void listen(Tap* tap) {
 
 TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
     if (!xlinux::display()) return nullptr; // also readies Xlib for threads
-    auto tap = std::make_shared<Tap>();
-    tap->withKeys = withKeys;
+    auto made = std::make_shared<Tap>();
+    made->withKeys = withKeys;
+    Listener* tap = made->listener.get();
     tap->callback = std::move(callback);
     tap->dpy = XOpenDisplay(nullptr);
     if (!tap->dpy) return nullptr;
@@ -318,16 +328,16 @@ TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
 
     tap->wakeFd = ::eventfd(0, EFD_CLOEXEC);
     if (tap->wakeFd < 0) return nullptr;
-    tap->thread = std::thread(listen, tap.get());
-    return tap;
+    std::thread(listen, made->listener).detach();
+    return made;
 }
 
 void enableTap(const TapRef& tap) {
-    if (tap) tap->enabled = true;
+    if (tap) tap->listener->enabled = true;
 }
 
 void disableTap(const TapRef& tap) {
-    if (tap) tap->enabled = false;
+    if (tap) tap->listener->enabled = false;
 }
 
 MonitorRef addMouseMonitor(std::function<void(const Event&)> handler) {
@@ -390,16 +400,48 @@ const char* commandKeyName() {
     return "ctrl";
 }
 
-double secondsSinceLastInput() {
-    Display* dpy = xlinux::display();
+namespace {
+
+// The server's idle time, sampled every second on a thread and connection of its own: a client
+// holding a server grab then stalls only the sampler, never the idle check on the main loop.
+std::atomic<double> idleSample{-1};         // seconds idle when sampled; -1 before the first
+std::atomic<std::int64_t> idleSampledAt{0}; // steady-clock nanoseconds of that sample
+
+std::int64_t steadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void sampleIdle() {
+    Display* dpy = XOpenDisplay(nullptr);
     int event, error;
-    if (!dpy || !XScreenSaverQueryExtension(dpy, &event, &error)) return 0;
-    XScreenSaverInfo* info = XScreenSaverAllocInfo();
-    if (!info) return 0;
-    double seconds = 0;
-    if (XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info)) seconds = info->idle / 1000.0;
-    XFree(info);
-    return seconds;
+    XScreenSaverInfo* info =
+        dpy && XScreenSaverQueryExtension(dpy, &event, &error) ? XScreenSaverAllocInfo() : nullptr;
+    if (dpy)
+        XSetIOErrorExitHandler(
+            dpy, [](Display*, void*) {}, nullptr);
+    while (info && xlinux::display()) {
+        if (!XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info)) break;
+        idleSample = info->idle / 1000.0;
+        idleSampledAt = steadyNow();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    idleSample = -1;
+    if (info) XFree(info);
+    if (dpy) XCloseDisplay(dpy);
+}
+
+} // namespace
+
+double secondsSinceLastInput() {
+    if (!xlinux::display()) return 0;
+    static std::once_flag started;
+    std::call_once(started, [] { std::thread(sampleIdle).detach(); });
+    double sampled = idleSample;
+    if (sampled < 0) return 0;
+    // Nothing newer than the sample means no input since: the idle time has grown meanwhile.
+    return sampled + (steadyNow() - idleSampledAt.load()) / 1e9;
 }
 
 Point pointerLocation() {
