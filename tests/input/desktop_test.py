@@ -188,8 +188,14 @@ class Session(unittest.TestCase):
         copy = self.wait_for("copy")[-1]
         self.assertEqual(copy["concealed"], True)
         self.assertNotIn("text", copy)
+        # 420 KB: GTK sends it in increments (INCR); the first 20,000 units are what counts.
+        big = self._spawn([PY, os.path.join(HERE, "clipowner.py"), "h\u00e9llo ", "--repeat",
+                           "60000"], self.env, stdout=subprocess.PIPE)
+        self.assertEqual(big.stdout.readline().strip(), b"ready")
+        copy = self.wait_for("copy")[-1]
+        self.assertEqual((copy["has_text"], copy["text"]), (1, ("h\u00e9llo " * 3334)[:20000]))
         self.drain(1)
-        for p in (owner, hidden):
+        for p in (owner, hidden, big):
             p.terminate()
             p.wait()
         self.assertFalse(any(SECRET.encode() in raw for raw in self.everything))
