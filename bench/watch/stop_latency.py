@@ -114,8 +114,7 @@ def main():
     args = p.parse_args()
     builds = [("watch", args.watch)] + ([("against", args.against)] if args.against else [])
     cases = ["quiet", "server grab", "hung bus", "a11y gone"]
-    print("stop latency: \"stop\" to process end, seconds (ratio to the quiet case of the "
-          "same build)")
+    print("stop latency: \"stop\" to process end (ratio to the quiet case of the same build)")
     for name, binary in builds:
         times = {c: run_case(c, binary, args.cap) for c in cases}
         base = times["quiet"] or 1e-9
@@ -123,7 +122,7 @@ def main():
         for c in cases:
             t = times[c]
             cells.append(f"{c}: " + (f"never (>{args.cap:g} s)" if t is None
-                                     else f"{t:.2f} s (x{t / base:.0f})"))
+                                     else f"{t * 1000:.0f} ms (x{t / base:.1f})"))
         print(f"  {name:8s} {binary}\n           " + "; ".join(cells))
 
 

@@ -178,12 +178,24 @@ void listen(std::shared_ptr<Listener> tap) {
     };
 
     // Raw events come from the device, which knows nothing of auto-repeat: a held key repeats
-    // here as the server repeats it for applications, by its own delay, rate and key settings.
+    // here as the server repeats it for applications, by its own delay, rate and key settings,
+    // read again whenever the server says they changed (XKB controls notify).
     using Clock = std::chrono::steady_clock;
     unsigned int delay = 660, interval = 40;
-    XkbGetAutoRepeatRate(dpy, XkbUseCoreKbd, &delay, &interval);
     XKeyboardState keyboard{};
-    XGetKeyboardControl(dpy, &keyboard);
+    auto readRepeat = [&] {
+        XkbGetAutoRepeatRate(dpy, XkbUseCoreKbd, &delay, &interval);
+        XGetKeyboardControl(dpy, &keyboard);
+    };
+    readRepeat();
+    int xkbEvent = 0;
+    {
+        int opcode, error, major = XkbMajorVersion, minor = XkbMinorVersion;
+        if (XkbQueryExtension(dpy, &opcode, &xkbEvent, &error, &major, &minor))
+            XkbSelectEvents(dpy, XkbUseCoreKbd, XkbControlsNotifyMask, XkbControlsNotifyMask);
+        else
+            xkbEvent = -1;
+    }
     auto repeats = [&](int xCode) {
         return keyboard.global_auto_repeat == AutoRepeatModeOn &&
                (keyboard.auto_repeats[xCode / 8] >> (xCode % 8) & 1);
@@ -232,6 +244,12 @@ void listen(std::shared_ptr<Listener> tap) {
         }
         XEvent ev;
         XNextEvent(dpy, &ev);
+        if (xkbEvent >= 0 && ev.type == xkbEvent &&
+            reinterpret_cast<XkbAnyEvent&>(ev).xkb_type == XkbControlsNotify) {
+            readRepeat();
+            if (repeatXCode && !repeats(repeatXCode)) repeatXCode = 0;
+            continue;
+        }
         XGenericEventCookie* cookie = &ev.xcookie;
         if (cookie->type != GenericEvent || cookie->extension != tap->xiOpcode ||
             !XGetEventData(dpy, cookie))

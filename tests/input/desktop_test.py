@@ -23,6 +23,14 @@ SECRET = "correct horse battery staple"
 OBSERVATION = {"window", "page", "text", "focus", "value", "menu", "frame", "frame_dropped"}
 
 
+def set_repeat(env, on):
+    """Switches the server's key repeat, as `xset r on|off` does."""
+    code = ("import ctypes\nx = ctypes.CDLL('libX11.so.6')\nx.XOpenDisplay.restype = ctypes.c_void_p\n"
+            "d = ctypes.c_void_p(x.XOpenDisplay(None))\n"
+            f"x.{'XAutoRepeatOn' if on else 'XAutoRepeatOff'}(d)\nx.XSync(d, 0)\n")
+    subprocess.run([PY, "-c", code], env=env, check=True, timeout=10)
+
+
 class Session(unittest.TestCase):
     """The tests run in name order on one watcher; each reads the events its own actions cause."""
 
@@ -157,6 +165,18 @@ class Session(unittest.TestCase):
         paste = self.wait_for("paste")
         self.assertEqual([e["kind"] for e in paste], ["paste"])
         self.assertIsInstance(paste[0]["change"], int)
+
+    def test_1b_key_repeat_followed_as_the_server_changes_it(self):
+        self.drain(0.5)
+        held = []
+        for setting in ("off", "on"):
+            set_repeat(self.env, setting == "on")
+            self.xdotool("keydown", "ctrl+z")
+            time.sleep(1.2)  # held well beyond the repeat delay
+            self.xdotool("keyup", "ctrl+z")
+            held.append(len([e for e in self.drain(0.5) if e["kind"] == "key_shortcut"]))
+        self.assertEqual(held[0], 1, "repeated while the server repeats nothing")
+        self.assertGreater(held[1], 1, "no repeats once switched on again")
 
     def test_2_clicks_and_one_scroll(self):
         self.drain(6)  # counted keys of earlier typing leave on their own
