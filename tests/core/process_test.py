@@ -110,7 +110,12 @@ class Lifecycle(unittest.TestCase):
             p = subprocess.Popen([WATCH], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, env=HEADLESS,
                                  preexec_fn=lambda: os.close(0))
-            out, _ = p.communicate(timeout=10)
+            try:
+                out, _ = p.communicate(timeout=10)
+            finally:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait()
             self.assertEqual((p.returncode, kinds(out)), (0, ["probe", "stopped"]))
         p = subprocess.Popen([WATCH], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              env=HEADLESS, bufsize=0, preexec_fn=lambda: os.close(2))
