@@ -262,6 +262,27 @@ class Faults(unittest.TestCase):
             grabber.wait(timeout=10)
 
 
+    def test_5_a_frames_directory_replaced_by_a_link(self):
+        named = os.path.join(self.desk.tmp, "kept")
+        moved, elsewhere = named + ".moved", os.path.join(self.desk.tmp, "elsewhere")
+        os.mkdir(named, 0o700)
+        os.mkdir(elsewhere, 0o700)
+        app = self.desk.gtk("Framed")
+        w = self.desk.watch()
+        w.send(cmd="config", frames_dir=named, frames=True)
+        self.desk.activate(app.pid)
+        w.wait("frame", app="Framed", timeout=30)
+        os.rename(named, moved)
+        os.symlink(elsewhere, named)
+        mark = w.mark()
+        app.ask("title Framed again")
+        frame = w.wait("frame", since=mark, window="Framed again", timeout=30)
+        self.assertEqual(os.path.dirname(frame["path"]), named)
+        self.assertEqual(os.listdir(elsewhere), [])
+        self.assertIn(os.path.basename(frame["path"]), os.listdir(moved))
+        self.assertTrue(self.stopped_within(w, ANSWER))
+
+
 GRABBER = """
 import ctypes, sys, time
 xlib = ctypes.CDLL("libX11.so.6")
