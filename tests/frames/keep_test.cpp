@@ -1,7 +1,6 @@
 #include "helpers.h"
 #include "watch/accessibility/observe.h"
 #include "watch/core/state.h"
-#include "watch/frames/framesdir.h"
 
 #include <algorithm>
 #include <bit>
@@ -142,27 +141,6 @@ TEST_F(KeepFrame, FailedWriteChangesNothing) {
     framesDir = "";
     EXPECT_TRUE(keep(pictureWithHash(0xabcdef0000)).empty());
     EXPECT_EQ(dir.files().size(), 1u);
-}
-
-// The directory is the one named at config: replaced by a link afterwards, it is not followed.
-TEST_F(KeepFrame, ALinkSwappedInLaterIsNotFollowed) {
-    const fs::path named = dir.path / "frames", moved = dir.path / "moved",
-                   elsewhere = dir.path / "elsewhere";
-    fs::create_directory(named);
-    fs::create_directory(elsewhere);
-    framesDir = named.string();
-    framesDirChanged();
-    fs::rename(named, moved);
-    fs::create_directory_symlink(elsewhere, named);
-    auto kept = keep(pictureWithHash(0xff00));
-    ASSERT_EQ(kept.at(0)["kind"], "frame");
-    EXPECT_EQ(fs::path(kept[0]["path"].get<std::string>()).parent_path(), named);
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-    EXPECT_EQ(std::distance(fs::directory_iterator(moved), fs::directory_iterator()), 1);
-    // A new "config" opens what the name means then.
-    framesDirChanged();
-    ASSERT_EQ(keep(pictureWithHash(0xabcdef0000)).at(0)["kind"], "frame");
-    EXPECT_FALSE(fs::is_empty(elsewhere));
 }
 
 // Without a frames directory nothing is written, but a near-duplicate is still reported.
