@@ -5,8 +5,8 @@ desktop, against the same with a screen-sized window in the same run.
     bench/frames/huge_window.py [--side 16000] [--watch PATH] [--against PATH]
 
 For each build and each window (1280x800, then SIDE x SIDE): a recording watcher with frames on
-observes a one-colour GTK window, which is then resized; the run ends at the first "frame" (or
-"frame_dropped") after the resize. Reported: the watcher's peak resident memory (VmHWM), and the
+observes a GTK window, which is then resized and retitled; the run ends at the frame (or
+"frame_dropped") that follows. Reported: the watcher's peak resident memory (VmHWM), and the
 longest a "probe" sent every 20 ms waited for its answer while the frame was made (a stall of the
 main loop shows there).
 """
@@ -20,9 +20,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-from watchdesk import PYTHON, Desk, Proc, Watch  # noqa: E402
-
-WINDOW = os.path.join(ROOT, "tests", "frames", "capture_e2e_window.py")
+from watchdesk import Desk, Watch  # noqa: E402
 
 
 def peak_rss_mb(pid):
@@ -35,8 +33,7 @@ def peak_rss_mb(pid):
 
 def run(binary, width, height):
     with Desk() as desk:
-        app = desk.spawn([PYTHON, WINDOW, "Huge", "20a040", "0", "0", "400", "300"])
-        app.line(lambda l: l == "ready")
+        app = desk.gtk("Huge")
         w = Watch(desk.env, binary=binary, log_dir=desk.tmp)
         desk.watches.append(w)
         w.send(cmd="config", frames_dir=desk.frames, frames=True)
@@ -62,8 +59,9 @@ def run(binary, width, height):
         t.start()
         desk.xdotool("windowsize", "--sync", xid, width, height, timeout=120)
         started = time.monotonic()
+        app.ask("title Huge resized", timeout=120)  # a new title: a window read, then a frame
         got = w.wait(("frame", "frame_dropped"), since=mark, timeout=120,
-                     pred=lambda e: e["kind"] == "frame_dropped" or e.get("w", 0) > 0)
+                     pred=lambda e: e["kind"] == "frame_dropped" or e["window"] == "Huge resized")
         took = time.monotonic() - started
         stop.set()
         t.join(timeout=35)
