@@ -219,6 +219,7 @@ void attempt() {
                              }),
                              nullptr);
         bool gotIt = false;
+        std::chrono::milliseconds again{0};
         {
             std::lock_guard lock(busMutex);
             connecting = false;
@@ -230,13 +231,14 @@ void attempt() {
             } else {
                 backOff = std::clamp(backOff * 2, firstBackOff, longestBackOff);
                 nextTry = std::chrono::steady_clock::now() + backOff;
+                again = backOff;
             }
             busChanged.notify_all();
         }
         if (gotIt)
             onEventThread([c] { subscribeAll(c); });
         else
-            connectLater(backOff);
+            connectLater(again);
     }).detach();
 }
 

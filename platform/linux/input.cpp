@@ -6,6 +6,7 @@
 #include "platform/linux/keycodes.h"
 #include "platform/linux/xdisplay.h"
 #include "platform/loop.h"
+#include "platform/permissions.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xproto.h>
@@ -311,22 +312,20 @@ void listen(std::shared_ptr<Listener> tap) {
 
 } // namespace
 
-TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
-    if (!xlinux::display()) return nullptr; // also readies Xlib for threads
-    auto made = std::make_shared<Tap>();
-    made->withKeys = withKeys;
-    Listener* tap = made->listener.get();
-    tap->callback = std::move(callback);
+namespace {
+
+// On the listener's thread: a connection of its own, opened there so that a server held by a
+// grab holds that thread, not the caller.
+bool connectListener(Listener* tap, bool withKeys) {
     tap->dpy = XOpenDisplay(nullptr);
-    if (!tap->dpy) return nullptr;
+    if (!tap->dpy) return false;
     // Losing the display ends the listener, not the program.
     XSetIOErrorExitHandler(
         tap->dpy, [](Display*, void*) {}, nullptr);
     int event, error;
-    if (!XQueryExtension(tap->dpy, "XInputExtension", &tap->xiOpcode, &event, &error))
-        return nullptr;
+    if (!XQueryExtension(tap->dpy, "XInputExtension", &tap->xiOpcode, &event, &error)) return false;
     int major = 2, minor = 2;
-    if (XIQueryVersion(tap->dpy, &major, &minor) != Success) return nullptr;
+    if (XIQueryVersion(tap->dpy, &major, &minor) != Success) return false;
 
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(bits, XI_RawButtonPress);
@@ -343,10 +342,22 @@ TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
     XIEventMask masks[] = {mask, changeMask};
     XISelectEvents(tap->dpy, DefaultRootWindow(tap->dpy), masks, 2);
     XSync(tap->dpy, False);
+    return true;
+}
 
-    tap->wakeFd = ::eventfd(0, EFD_CLOEXEC);
-    if (tap->wakeFd < 0) return nullptr;
-    std::thread(listen, made->listener).detach();
+} // namespace
+
+TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
+    // XInput2 as the server said at start (asked once): without it the caller falls back.
+    if (!xlinux::display() || !permissions::listenAccess()) return nullptr;
+    auto made = std::make_shared<Tap>();
+    made->withKeys = withKeys;
+    made->listener->callback = std::move(callback);
+    made->listener->wakeFd = ::eventfd(0, EFD_CLOEXEC);
+    if (made->listener->wakeFd < 0) return nullptr;
+    std::thread([listener = made->listener, withKeys] {
+        if (connectListener(listener.get(), withKeys)) listen(listener);
+    }).detach();
     return made;
 }
 
