@@ -13,7 +13,7 @@ Commands on standard input, one per line:
     shaped X Y W H M E  shows an unframed window there whose input shape leaves out a margin of
                       M px on every side (presses there go to the window below) and whose
                       _GTK_FRAME_EXTENTS names margins of E px; reports its presses as "shaped"
-    sync              answers "sync" after every report of input received so far
+    sync              answers "sync" after every report of input delivered so far
     freeze / thaw     grabs the pointer frozen (a synchronous grab never allowed on), lets it go
     keymaps           how many times the keymap has changed (GDK's keys-changed) since start
     busy S            answers "busy", then reads nothing for S seconds (a busy main thread)
@@ -211,6 +211,9 @@ def command(line):
     elif word == "keymaps":
         say(event="keymaps", count=keymap_changes)
     elif word == "sync":
+        # Input the server has delivered may wait in our queue behind this command: taken first.
+        while Gtk.events_pending():
+            Gtk.main_iteration_do(False)
         say(event="sync")
     elif word == "busy":
         say(event="busy")
