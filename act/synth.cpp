@@ -38,6 +38,8 @@ void postOrFail(const post::Event& event) {
         fail("macOS refused the input event.");
     case post::Result::Late:
         fail(lateSentence);
+    case post::Result::Unread:
+        fail(unreadSentence);
     }
 }
 
@@ -112,6 +114,8 @@ void typeText(const std::string& text) {
             from = to;
         }
     }
+    // "ok" says the text is in the app, not only on its way.
+    if (!post::keysRead()) fail(unreadSentence);
 }
 
 void pressKey(const std::string& combination) {

@@ -10,6 +10,11 @@ inline constexpr const char* lateSentence =
     "The input was sent but had not arrived after 2 seconds, so it may still arrive late; take a "
     "screenshot before trying again.";
 
+// The answer when typed keys went out but the application did not read them within the bound.
+inline constexpr const char* unreadSentence =
+    "The app did not take the typed text within 2 seconds (it may be busy or hung), so some "
+    "characters may be missing; take a screenshot before trying again.";
+
 // Posts the event and waits until it has been delivered, or answers "macOS refused the input
 // event." or the late sentence.
 void postOrFail(const post::Event& event);

@@ -51,6 +51,7 @@ enum class Result {
     Delivered, // the window system has handed the event on
     Refused,   // it could not be made or sent; nothing of it was sent
     Late,      // sent, but not handed on within the bound (a device held frozen): may come later
+    Unread,    // keys went out, but their receiver did not read them within the bound
 };
 
 // Sends one event and waits, bounded, until the window system has delivered it.
@@ -62,6 +63,10 @@ constexpr int deliveryBoundMs = 2000;
 // Announces the whole text about to be typed, so that everything it needs can be prepared at
 // once. Optional; keys typed without it are prepared as they come.
 void prepareText(const std::u16string& text);
+
+// Waits, at most deliveryBoundMs, until the receiver of the text keys posted so far has read
+// them; false when it has not said so by then (a busy or hung application).
+bool keysRead();
 
 // Blocks for ms milliseconds after everything posted so far has left the process.
 void pause(int ms);

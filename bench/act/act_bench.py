@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """act against xdotool on one virtual desktop, in the same run, with a GTK window as the target.
 
-    bench/act/act_bench.py [click|type|all] [--runs N] [--act PATH] [--against PATH]
+    bench/act/act_bench.py [click|type|busy|all] [--runs N] [--act PATH] [--against PATH]
 
 click: wall time of `act click X Y --pid P` against `xdotool mousemove X Y click 1`, runs
        alternating, median of N (default 30). act's overhead is its time beyond its own 60 ms of
@@ -12,6 +12,10 @@ click: wall time of `act click X Y --pid P` against `xdotool mousemove X Y click
 type:  a 200-character mixed ASCII and Unicode text typed by `act type` and by `xdotool type`,
        alternating, median of N (default 5): milliseconds per character, and whether every
        character arrived as sent.
+busy:  50 mixed characters typed into the target while it reads nothing for 1 s (its main
+       thread sleeps), by act (and --against) and by `xdotool type` as the baseline, median of N
+       (default 5): how many characters arrived right, and how often act answered ok with the
+       text wrong (a failure reported as success).
 """
 import argparse
 import os
@@ -133,9 +137,52 @@ def bench_type(desk, app, act, runs, against=None):
     print("  goal for act: at most 12 ms per character (8 ms are its pause), every character right")
 
 
+def right(got, text):
+    """How many of the text's characters arrived, in order."""
+    import difflib
+    want, have = _clusters(text), _clusters(got)
+    return sum(b.size for b in difflib.SequenceMatcher(None, want, have,
+                                                       autojunk=False).get_matching_blocks())
+
+
+def bench_busy(desk, app, act, runs, against=None, busy=1.0):
+    text = mixed_text(50)
+    chars = len(_clusters(text))
+    commands = {"act type": [act, "type", text, "--pid", str(app.pid)],
+                "xdotool type": ["xdotool", "type", "--", text]}
+    if against:
+        commands["against type"] = [against, "type", text, "--pid", str(app.pid)]
+    results = {name: {"right": [], "ok": 0, "ok_wrong": 0, "ms": []} for name in commands}
+    for _ in range(runs):
+        for name, argv in commands.items():
+            app.ask('set ""', "set")
+            app.ask(f"busy {busy}")
+            ms, out = timed(desk, argv)
+            deadline = time.monotonic() + 5  # until the app has caught up and its text rests
+            got, last = None, app.ask("text")["text"]
+            while got != last and time.monotonic() < deadline:
+                time.sleep(0.2)
+                got, last = last, app.ask("text")["text"]
+            r = results[name]
+            r["right"].append(right(last, text))
+            r["ms"].append(ms)
+            ok = out.returncode == 0 and '"ok":true' in out.stdout
+            r["ok"] += ok
+            r["ok_wrong"] += ok and last != text
+    print(f"type into a target busy for {busy:g} s: {chars} characters, median of {runs} runs "
+          f"each, alternating")
+    base = statistics.median(results["xdotool type"]["right"])
+    for name, r in results.items():
+        med = statistics.median(r["right"])
+        said = ("" if name.startswith("xdotool") else
+                f"; answered ok {r['ok']} of {runs}, ok with the text wrong {r['ok_wrong']} of {runs}")
+        print(f"  {name:13s} {med:4.0f} of {chars} right (ratio to xdotool {med / max(base, 1):.2f})"
+              f", {statistics.median(r['ms']):6.0f} ms{said}")
+
+
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("what", nargs="?", default="all", choices=["click", "type", "all"])
+    p.add_argument("what", nargs="?", default="all", choices=["click", "type", "busy", "all"])
     p.add_argument("--runs", type=int)
     p.add_argument("--act", default=os.path.join(ROOT, "build", "act", "act"))
     p.add_argument("--against", help="another act binary to compare in the same rounds")
@@ -147,6 +194,8 @@ def main():
                 bench_click(desk, app, args.act, args.runs or 30, args.against)
             if args.what in ("type", "all"):
                 bench_type(desk, app, args.act, args.runs or 5, args.against)
+            if args.what in ("busy", "all"):
+                bench_busy(desk, app, args.act, args.runs or 5, args.against)
         finally:
             app.stop()
 

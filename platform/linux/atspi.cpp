@@ -1,11 +1,14 @@
 #include "platform/linux/atspi.h"
+#include "platform/linux/sessionbus.h"
 
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace atspi {
@@ -15,20 +18,19 @@ constexpr auto busFlags = static_cast<GDBusConnectionFlags>(
     G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
 
 // State the event thread uses is never destroyed: the thread outlives static destruction.
+//
+// The bus is reached on a thread of its own, never on a caller's: a hung session or
+// accessibility bus holds only that thread. A connection that closes is replaced, with growing
+// pauses between attempts, and everything asked of the old one is asked again of the new one.
+// Connections that closed are kept, never freed: another thread may still hold the pointer.
 std::mutex& busMutex = *new std::mutex;
+std::condition_variable& busChanged = *new std::condition_variable;
 GDBusConnection* connection = nullptr;
-std::chrono::steady_clock::time_point lastTry{};
-
-// The session bus's address as the environment gives it; never "autolaunch:".
-std::string sessionAddress() {
-    if (const char* s = std::getenv("DBUS_SESSION_BUS_ADDRESS"); s && *s) return s;
-    if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r) {
-        std::string path = std::string(r) + "/bus";
-        struct stat st {};
-        if (stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return "unix:path=" + path;
-    }
-    return {};
-}
+bool connecting = false;
+int attempts = 0; // finished attempts
+std::chrono::steady_clock::time_point nextTry{};
+std::chrono::milliseconds backOff{0};
+constexpr std::chrono::milliseconds firstBackOff{500}, longestBackOff{15000};
 
 GDBusConnection* open(const std::string& address) {
     GDBusConnection* c = g_dbus_connection_new_for_address_sync(address.c_str(), busFlags, nullptr,
@@ -39,7 +41,7 @@ GDBusConnection* open(const std::string& address) {
 
 std::string accessibilityAddress() {
     if (const char* a = std::getenv("AT_SPI_BUS_ADDRESS"); a && *a) return a;
-    std::string session = sessionAddress();
+    std::string session = xlinux::sessionBusAddress();
     if (session.empty()) return {};
     GDBusConnection* s = open(session);
     if (!s) return {};
@@ -60,6 +62,7 @@ std::string accessibilityAddress() {
 
 std::mutex& pidMutex = *new std::mutex;
 std::map<std::string, int>& pids = *new std::map<std::string, int>;
+std::set<std::string>& senders = *new std::set<std::string>; // every name heard from
 
 // The event thread.
 std::mutex& pumpMutex = *new std::mutex;
@@ -72,6 +75,10 @@ void onSignal(GDBusConnection*, const char* sender, const char* path, const char
     if (!sender || !g_variant_is_of_type(params, G_VARIANT_TYPE_TUPLE) ||
         g_variant_n_children(params) < 4)
         return;
+    {
+        std::lock_guard lock(pidMutex);
+        senders.insert(sender);
+    }
     Event e;
     e.sender = sender;
     e.path = path;
@@ -111,13 +118,151 @@ constexpr const char* registryName = "org.a11y.atspi.Registry";
 // start it. A registry that takes the name later (started meanwhile, or again) is told again;
 // without this, applications never send us anything.
 void registerEvents(GDBusConnection* c) {
-    for (const char* name : wantedEvents) {
-        GVariant* r = g_dbus_connection_call_sync(
-            c, registryName, "/org/a11y/atspi/registry", registryName, "RegisterEvent",
-            g_variant_new("(s@ass)", name, g_variant_new_strv(nullptr, 0), ""), nullptr,
-            G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr);
-        if (r) g_variant_unref(r);
+    for (const char* name : wantedEvents)
+        g_dbus_connection_call(c, registryName, "/org/a11y/atspi/registry", registryName,
+                               "RegisterEvent",
+                               g_variant_new("(s@ass)", name, g_variant_new_strv(nullptr, 0), ""),
+                               nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, nullptr, nullptr);
+}
+
+void tell(const Event& e) {
+    std::vector<std::function<void(const Event&)>> now;
+    {
+        std::lock_guard lock(pumpMutex);
+        now = listeners;
     }
+    for (auto& l : now)
+        l(e);
+}
+
+void leftTheBus(const std::string& name) {
+    Event e;
+    e.sender = name;
+    e.kind = "Bus";
+    e.member = "Gone";
+    tell(e);
+    std::lock_guard lock(pidMutex);
+    pids.erase(name);
+    senders.erase(name);
+}
+
+// Event thread: what the watcher asks of every connection, asked again of each new one.
+void subscribeAll(GDBusConnection* c) {
+    for (const char* iface : {"org.a11y.atspi.Event.Object", "org.a11y.atspi.Event.Window",
+                              "org.a11y.atspi.Event.Focus"})
+        g_dbus_connection_signal_subscribe(c, nullptr, iface, nullptr, nullptr, nullptr,
+                                           G_DBUS_SIGNAL_FLAGS_NONE, onSignal, nullptr, nullptr);
+    g_dbus_connection_signal_subscribe(
+        c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+        "/org/freedesktop/DBus", registryName, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection* c, const char*, const char*, const char*, const char*, GVariant* params,
+           gpointer) {
+            const char *name, *from, *to;
+            g_variant_get(params, "(&s&s&s)", &name, &from, &to);
+            if (*to) registerEvents(c);
+        },
+        nullptr, nullptr);
+    registerEvents(c);
+    // A connection that leaves the bus is told to listeners as kind "Bus", member "Gone".
+    g_dbus_connection_signal_subscribe(
+        c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+        "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* params,
+           gpointer) {
+            const char *name, *from, *to;
+            g_variant_get(params, "(&s&s&s)", &name, &from, &to);
+            if (*to || name[0] != ':') return;
+            leftTheBus(name);
+        },
+        nullptr, nullptr);
+    Event back;
+    back.kind = "Bus";
+    back.member = "Back";
+    tell(back);
+}
+
+void connectLater(std::chrono::milliseconds delay);
+
+// Any thread: the bus went away. Everyone on it went with it; a new connection is tried later.
+void lost(GDBusConnection* c) {
+    {
+        std::lock_guard lock(busMutex);
+        if (connection != c) return;
+        connection = nullptr;
+        backOff = firstBackOff;
+        nextTry = std::chrono::steady_clock::now() + backOff;
+        busChanged.notify_all();
+    }
+    onEventThread([] {
+        std::set<std::string> gone;
+        {
+            std::lock_guard lock(pidMutex);
+            gone = senders;
+            for (auto& [name, pid] : pids)
+                gone.insert(name);
+        }
+        for (const std::string& name : gone)
+            leftTheBus(name);
+    });
+    connectLater(firstBackOff);
+}
+
+// On a thread of its own, one attempt at a time.
+void attempt() {
+    std::thread([] {
+        std::string address = accessibilityAddress();
+        GDBusConnection* c = address.empty() ? nullptr : open(address);
+        if (c)
+            g_signal_connect(c, "closed",
+                             G_CALLBACK(+[](GDBusConnection* closed, gboolean, GError*, gpointer) {
+                                 lost(closed);
+                             }),
+                             nullptr);
+        bool gotIt = false;
+        std::chrono::milliseconds again{0};
+        {
+            std::lock_guard lock(busMutex);
+            connecting = false;
+            ++attempts;
+            if (c && !g_dbus_connection_is_closed(c)) {
+                connection = c;
+                backOff = std::chrono::milliseconds{0};
+                gotIt = true;
+            } else {
+                backOff = std::clamp(backOff * 2, firstBackOff, longestBackOff);
+                nextTry = std::chrono::steady_clock::now() + backOff;
+                again = backOff;
+            }
+            busChanged.notify_all();
+        }
+        if (gotIt)
+            onEventThread([c] { subscribeAll(c); });
+        else
+            connectLater(again);
+    }).detach();
+}
+
+// busMutex held.
+void attemptIfDue() {
+    if (connection || connecting || std::chrono::steady_clock::now() < nextTry) return;
+    connecting = true;
+    attempt();
+}
+
+void connectLater(std::chrono::milliseconds delay) {
+    onEventThread([delay] {
+        GSource* t = g_timeout_source_new(static_cast<guint>(delay.count()));
+        g_source_set_callback(
+            t,
+            [](gpointer) -> gboolean {
+                std::lock_guard lock(busMutex);
+                attemptIfDue();
+                return G_SOURCE_REMOVE;
+            },
+            nullptr, nullptr);
+        g_source_attach(t, g_main_context_get_thread_default());
+        g_source_unref(t);
+    });
 }
 
 void startPump() {
@@ -128,49 +273,6 @@ void startPump() {
     }
     std::thread([ctx] {
         g_main_context_push_thread_default(ctx);
-        if (GDBusConnection* c = bus()) {
-            for (const char* iface : {"org.a11y.atspi.Event.Object", "org.a11y.atspi.Event.Window",
-                                      "org.a11y.atspi.Event.Focus"})
-                g_dbus_connection_signal_subscribe(c, nullptr, iface, nullptr, nullptr, nullptr,
-                                                   G_DBUS_SIGNAL_FLAGS_NONE, onSignal, nullptr,
-                                                   nullptr);
-            g_dbus_connection_signal_subscribe(
-                c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
-                "/org/freedesktop/DBus", registryName, G_DBUS_SIGNAL_FLAGS_NONE,
-                [](GDBusConnection* c, const char*, const char*, const char*, const char*,
-                   GVariant* params, gpointer) {
-                    const char *name, *from, *to;
-                    g_variant_get(params, "(&s&s&s)", &name, &from, &to);
-                    if (*to) registerEvents(c);
-                },
-                nullptr, nullptr);
-            registerEvents(c);
-        }
-        // A connection that leaves the bus is told to listeners as kind "Bus", member "Gone".
-        if (GDBusConnection* c = bus())
-            g_dbus_connection_signal_subscribe(
-                c, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
-                "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                [](GDBusConnection*, const char*, const char*, const char*, const char*,
-                   GVariant* params, gpointer) {
-                    const char *name, *from, *to;
-                    g_variant_get(params, "(&s&s&s)", &name, &from, &to);
-                    if (*to || name[0] != ':') return;
-                    Event e;
-                    e.sender = name;
-                    e.kind = "Bus";
-                    e.member = "Gone";
-                    std::vector<std::function<void(const Event&)>> now;
-                    {
-                        std::lock_guard lock(pumpMutex);
-                        now = listeners;
-                    }
-                    for (auto& l : now)
-                        l(e);
-                    std::lock_guard lock(pidMutex);
-                    pids.erase(name);
-                },
-                nullptr, nullptr);
         GMainLoop* loop = g_main_loop_new(ctx, FALSE);
         g_main_loop_run(loop);
     }).detach();
@@ -181,20 +283,9 @@ std::once_flag pumpOnce;
 } // namespace
 
 GDBusConnection* bus() {
+    std::call_once(pumpOnce, startPump);
     std::lock_guard lock(busMutex);
-    if (connection && g_dbus_connection_is_closed(connection)) {
-        g_object_unref(connection);
-        connection = nullptr;
-    }
-    if (connection) return connection;
-    // A bus that isn't there is asked for again at most every two seconds.
-    auto now = std::chrono::steady_clock::now();
-    if (lastTry != std::chrono::steady_clock::time_point{} &&
-        now - lastTry < std::chrono::seconds(2))
-        return nullptr;
-    lastTry = now;
-    std::string address = accessibilityAddress();
-    if (!address.empty()) connection = open(address);
+    if (!connection) attemptIfDue();
     return connection;
 }
 
@@ -223,6 +314,16 @@ unsigned long unansweredCount() {
 
 void noteUnanswered() {
     ++unansweredCalls;
+}
+
+bool connected(int waitMs) {
+    std::call_once(pumpOnce, startPump);
+    std::unique_lock lock(busMutex);
+    if (!connection) attemptIfDue();
+    if (attempts == 0 && connecting)
+        busChanged.wait_for(lock, std::chrono::milliseconds(waitMs),
+                            [] { return connection || attempts > 0; });
+    return connection != nullptr;
 }
 
 Variant call(const std::string& dest, const std::string& path, const char* iface,

@@ -15,9 +15,14 @@ struct VariantFree {
 };
 using Variant = std::unique_ptr<GVariant, VariantFree>;
 
-// The accessibility bus, connected on first use; nullptr when there is none (no session bus, no
-// accessibility bus: a bus is never started for us).
+// The accessibility bus; nullptr while there is none (no session bus, no accessibility bus: a bus
+// is never started for us) or while it is being reached. Never waits: the first use starts the
+// connection on a thread of its own, and a bus that goes away is reached again, with growing
+// pauses, and subscribed to again (listeners then get kind "Bus", member "Back").
 GDBusConnection* bus();
+
+// Whether the bus is connected; waits at most waitMs for the very first attempt to end.
+bool connected(int waitMs);
 
 // One method call; the reply tuple, or nullptr on any failure or after timeoutMs. params is
 // consumed when floating.
@@ -45,7 +50,8 @@ std::vector<std::string> applications(int timeoutMs);
 struct Event {
     std::string sender, path;
     std::string kind;   // the event interface's last word: "Object", "Window", "Focus"; "Bus"
-                        // with member "Gone" when the sender left the bus
+                        // with member "Gone" when the sender left the bus (or the bus went
+                        // away), "Back" (no sender) once a new connection listens
     std::string member; // "StateChanged", "ChildrenChanged", "Activate", ...
     std::string minor;  // "focused", "add", "accessible-name", ...
     int detail1 = 0, detail2 = 0;

@@ -211,6 +211,14 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
     return {};
 }
 
+// The app is observed from now on: its tree is mirrored so walks read memory. Event thread.
+void mirrorLater(int pid) {
+    atspi::onEventThread([pid] {
+        for (const std::string& name : atspi::applications(250))
+            if (atspi::pidOf(name, 250) == pid) axmirror::mirror(name, pid);
+    });
+}
+
 void deliver(const ax::ObserverRef& o, ax::ElementRef element, std::string note) {
     auto* work = new std::function<void()>([o, element, note] {
         if (o->attached) o->callback(element, note);
@@ -227,6 +235,12 @@ void deliver(const ax::ObserverRef& o, ax::ElementRef element, std::string note)
 void onEvent(const atspi::Event& e) {
     axmirror::onEvent(e);
     trackFocus(e);
+    if (e.kind == "Bus" && e.member == "Back") {
+        // A new bus: the observed applications are mirrored again once they are on it.
+        std::lock_guard lock(observersMutex);
+        for (auto& w : observers)
+            if (auto o = w.lock()) mirrorLater(o->pid);
+    }
     if (e.kind == "Bus") return;
     std::vector<ax::ObserverRef> watching;
     {
@@ -282,14 +296,14 @@ std::optional<std::string> menuItemTitle(const std::string& bus, const std::stri
 namespace ax {
 
 ObserverRef createObserver(int pid, Callback callback) {
-    if (pid < 1 || !callback || !atspi::bus()) return nullptr;
+    // Without a bus now, the observer still listens once one is back.
+    if (pid < 1 || !callback) return nullptr;
+    atspi::bus();
     axtrack::start();
     auto o = std::make_shared<Observer>();
     o->pid = pid;
     o->callback = std::move(callback);
-    // The app is observed from now on: mirror its tree so walks read memory.
-    for (const std::string& name : atspi::applications(250))
-        if (atspi::pidOf(name, 250) == pid) axmirror::mirror(name, pid);
+    axtrack::mirrorLater(pid);
     std::lock_guard lock(axtrack::observersMutex);
     axtrack::observers.push_back(o);
     return o;

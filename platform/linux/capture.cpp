@@ -3,18 +3,25 @@
 // covered parts included, and never the cursor. A picture names the frame window's pixmap and
 // reads it through shared memory, or with a plain GetImage when the server cannot share.
 //
+// A window longer than keeping needs (2,560 pixels a side, twice the 1,280 a kept frame has at
+// most) is scaled down by the server (an XRender transform) before it is read: a window may be
+// 32,767 pixels a side, and reading it whole would cost gigabytes here for pixels never kept.
+//
 // All of it runs on one serial queue over an XCB connection of its own: XCB hands each request's
 // error back to the caller, so no Xlib error handler is involved, and the watcher's own
 // connection never waits on a picture. The redirection lives as long as this connection.
 #include "platform/capture.h"
 #include "platform/loop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <vector>
 #include <xcb/composite.h>
+#include <xcb/render.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -37,6 +44,8 @@ struct Connection {
     int shmId = -1;
     uint8_t* shmAddr = nullptr;
     std::size_t shmSize = 0;
+    bool render = false;
+    std::vector<xcb_render_pictforminfo_t> formats; // the server's picture formats
 };
 Connection x;
 bool wanted = false; // what the last hold() asked for
@@ -93,6 +102,17 @@ bool connected() {
     }
     ext = xcb_get_extension_data(x.c, &xcb_shm_id);
     x.shm = ext && ext->present;
+    ext = xcb_get_extension_data(x.c, &xcb_render_id);
+    if (ext && ext->present) {
+        Reply<xcb_render_query_pict_formats_reply_t> formats(
+            xcb_render_query_pict_formats_reply(x.c, xcb_render_query_pict_formats(x.c), nullptr));
+        if (formats) {
+            auto it = xcb_render_query_pict_formats_formats_iterator(formats.get());
+            for (; it.rem; xcb_render_pictforminfo_next(&it))
+                x.formats.push_back(*it.data);
+        }
+        x.render = !x.formats.empty();
+    }
     return true;
 }
 
@@ -192,6 +212,52 @@ std::shared_ptr<Picture> readPixmap(xcb_pixmap_t pixmap, int width, int height) 
     return pictureFrom(xcb_get_image_data(image.get()), width, height, msbFirst);
 }
 
+// The longest side a picture is read at.
+constexpr int longestRead = 2560;
+
+// The picture format of 32-bit pixels of this depth (x8r8g8b8 or a8r8g8b8); 0 when none.
+xcb_render_pictformat_t formatOf(uint8_t depth) {
+    for (const auto& f : x.formats)
+        if (f.type == XCB_RENDER_PICT_TYPE_DIRECT && f.depth == depth && f.direct.red_shift == 16 &&
+            f.direct.red_mask == 0xff && f.direct.green_shift == 8 && f.direct.green_mask == 0xff &&
+            f.direct.blue_shift == 0 && f.direct.blue_mask == 0xff)
+            return f.id;
+    return 0;
+}
+
+xcb_render_fixed_t fixed(double v) {
+    return static_cast<xcb_render_fixed_t>(v * 65536.0 + 0.5);
+}
+
+// Scales the pixmap down on the server to fit longestRead a side and reads that; nullptr when the
+// server cannot.
+std::shared_ptr<Picture> readScaled(xcb_pixmap_t pixmap, uint8_t depth, int width, int height) {
+    xcb_render_pictformat_t format = formatOf(depth);
+    if (!x.render || !format) return nullptr;
+    double scale = static_cast<double>(longestRead) / std::max(width, height);
+    int w = std::max(1, static_cast<int>(width * scale + 0.5));
+    int h = std::max(1, static_cast<int>(height * scale + 0.5));
+    xcb_render_picture_t source = xcb_generate_id(x.c), target = xcb_generate_id(x.c);
+    xcb_pixmap_t small = xcb_generate_id(x.c);
+    xcb_render_create_picture(x.c, source, pixmap, format, 0, nullptr);
+    xcb_create_pixmap(x.c, depth, small, x.root, static_cast<uint16_t>(w),
+                      static_cast<uint16_t>(h));
+    xcb_render_create_picture(x.c, target, small, format, 0, nullptr);
+    // The transform maps the target's pixels to the source's.
+    xcb_render_transform_t transform{fixed(1 / scale), 0, 0, 0, fixed(1 / scale), 0, 0, 0,
+                                     fixed(1)};
+    xcb_render_set_picture_transform(x.c, source, transform);
+    const char filter[] = "good";
+    xcb_render_set_picture_filter(x.c, source, sizeof filter - 1, filter, 0, nullptr);
+    xcb_render_composite(x.c, XCB_RENDER_PICT_OP_SRC, source, XCB_RENDER_PICTURE_NONE, target, 0, 0,
+                         0, 0, 0, 0, static_cast<uint16_t>(w), static_cast<uint16_t>(h));
+    auto picture = readPixmap(small, w, h);
+    xcb_render_free_picture(x.c, source);
+    xcb_render_free_picture(x.c, target);
+    xcb_free_pixmap(x.c, small);
+    return picture;
+}
+
 Result take(uint32_t windowId) {
     Result result;
     if (!connected() || !x.composite) {
@@ -230,8 +296,12 @@ Result take(uint32_t windowId) {
     Reply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(x.c, xcb_get_geometry(x.c, pixmap), nullptr));
     if (geometry && bitsPerPixel(geometry->depth) == 32 && geometry->width > 0 &&
-        geometry->height > 0)
-        result.picture = readPixmap(pixmap, geometry->width, geometry->height);
+        geometry->height > 0) {
+        if (std::max(geometry->width, geometry->height) > longestRead)
+            result.picture = readScaled(pixmap, geometry->depth, geometry->width, geometry->height);
+        else
+            result.picture = readPixmap(pixmap, geometry->width, geometry->height);
+    }
     if (xcb_connection_has_error(x.c)) {
         result.failure = Failure::unavailable;
         result.picture.reset();

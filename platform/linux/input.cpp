@@ -6,6 +6,7 @@
 #include "platform/linux/keycodes.h"
 #include "platform/linux/xdisplay.h"
 #include "platform/loop.h"
+#include "platform/permissions.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xproto.h>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <poll.h>
 #include <set>
 #include <sys/eventfd.h>
@@ -25,23 +27,31 @@
 
 namespace input {
 
-struct Tap {
-    bool withKeys = false;
+// What the listening thread works with. It holds its own share: a thread stuck inside Xlib (a
+// client holds a server grab) is never waited for, and the last holder closes the connection.
+struct Listener {
     std::atomic<bool> enabled{false};
     std::function<void(const Event&)> callback;
     Display* dpy = nullptr;
     int xiOpcode = 0;
     int wakeFd = -1;
-    std::thread thread;
 
-    ~Tap() {
-        if (thread.joinable()) {
-            std::uint64_t one = 1;
-            (void)!::write(wakeFd, &one, sizeof one);
-            thread.join();
-        }
+    ~Listener() {
         if (wakeFd >= 0) ::close(wakeFd);
         if (dpy) XCloseDisplay(dpy);
+    }
+};
+
+struct Tap {
+    bool withKeys = false;
+    std::shared_ptr<Listener> listener = std::make_shared<Listener>();
+
+    ~Tap() {
+        listener->enabled = false;
+        if (listener->wakeFd >= 0) {
+            std::uint64_t one = 1;
+            (void)!::write(listener->wakeFd, &one, sizeof one);
+        }
     }
 };
 
@@ -144,7 +154,7 @@ bool scrolled(const XIRawEvent* raw, const std::set<std::pair<int, int>>& valuat
     return false;
 }
 
-void listen(Tap* tap) {
+void listen(std::shared_ptr<Listener> tap) {
     Display* dpy = tap->dpy;
     auto scrollers = scrollValuators(dpy);
     std::map<int, std::uint64_t> held; // modifier keys down, by key code
@@ -169,12 +179,24 @@ void listen(Tap* tap) {
     };
 
     // Raw events come from the device, which knows nothing of auto-repeat: a held key repeats
-    // here as the server repeats it for applications, by its own delay, rate and key settings.
+    // here as the server repeats it for applications, by its own delay, rate and key settings,
+    // read again whenever the server says they changed (XKB controls notify).
     using Clock = std::chrono::steady_clock;
     unsigned int delay = 660, interval = 40;
-    XkbGetAutoRepeatRate(dpy, XkbUseCoreKbd, &delay, &interval);
     XKeyboardState keyboard{};
-    XGetKeyboardControl(dpy, &keyboard);
+    auto readRepeat = [&] {
+        XkbGetAutoRepeatRate(dpy, XkbUseCoreKbd, &delay, &interval);
+        XGetKeyboardControl(dpy, &keyboard);
+    };
+    readRepeat();
+    int xkbEvent = 0;
+    {
+        int opcode, error, major = XkbMajorVersion, minor = XkbMinorVersion;
+        if (XkbQueryExtension(dpy, &opcode, &xkbEvent, &error, &major, &minor))
+            XkbSelectEvents(dpy, XkbUseCoreKbd, XkbControlsNotifyMask, XkbControlsNotifyMask);
+        else
+            xkbEvent = -1;
+    }
     auto repeats = [&](int xCode) {
         return keyboard.global_auto_repeat == AutoRepeatModeOn &&
                (keyboard.auto_repeats[xCode / 8] >> (xCode % 8) & 1);
@@ -223,6 +245,12 @@ void listen(Tap* tap) {
         }
         XEvent ev;
         XNextEvent(dpy, &ev);
+        if (xkbEvent >= 0 && ev.type == xkbEvent &&
+            reinterpret_cast<XkbAnyEvent&>(ev).xkb_type == XkbControlsNotify) {
+            readRepeat();
+            if (repeatXCode && !repeats(repeatXCode)) repeatXCode = 0;
+            continue;
+        }
         XGenericEventCookie* cookie = &ev.xcookie;
         if (cookie->type != GenericEvent || cookie->extension != tap->xiOpcode ||
             !XGetEventData(dpy, cookie))
@@ -284,21 +312,20 @@ void listen(Tap* tap) {
 
 } // namespace
 
-TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
-    if (!xlinux::display()) return nullptr; // also readies Xlib for threads
-    auto tap = std::make_shared<Tap>();
-    tap->withKeys = withKeys;
-    tap->callback = std::move(callback);
+namespace {
+
+// On the listener's thread: a connection of its own, opened there so that a server held by a
+// grab holds that thread, not the caller.
+bool connectListener(Listener* tap, bool withKeys) {
     tap->dpy = XOpenDisplay(nullptr);
-    if (!tap->dpy) return nullptr;
+    if (!tap->dpy) return false;
     // Losing the display ends the listener, not the program.
     XSetIOErrorExitHandler(
         tap->dpy, [](Display*, void*) {}, nullptr);
     int event, error;
-    if (!XQueryExtension(tap->dpy, "XInputExtension", &tap->xiOpcode, &event, &error))
-        return nullptr;
+    if (!XQueryExtension(tap->dpy, "XInputExtension", &tap->xiOpcode, &event, &error)) return false;
     int major = 2, minor = 2;
-    if (XIQueryVersion(tap->dpy, &major, &minor) != Success) return nullptr;
+    if (XIQueryVersion(tap->dpy, &major, &minor) != Success) return false;
 
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(bits, XI_RawButtonPress);
@@ -315,19 +342,31 @@ TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
     XIEventMask masks[] = {mask, changeMask};
     XISelectEvents(tap->dpy, DefaultRootWindow(tap->dpy), masks, 2);
     XSync(tap->dpy, False);
+    return true;
+}
 
-    tap->wakeFd = ::eventfd(0, EFD_CLOEXEC);
-    if (tap->wakeFd < 0) return nullptr;
-    tap->thread = std::thread(listen, tap.get());
-    return tap;
+} // namespace
+
+TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
+    // XInput2 as the server said at start (asked once): without it the caller falls back.
+    if (!xlinux::display() || !permissions::listenAccess()) return nullptr;
+    auto made = std::make_shared<Tap>();
+    made->withKeys = withKeys;
+    made->listener->callback = std::move(callback);
+    made->listener->wakeFd = ::eventfd(0, EFD_CLOEXEC);
+    if (made->listener->wakeFd < 0) return nullptr;
+    std::thread([listener = made->listener, withKeys] {
+        if (connectListener(listener.get(), withKeys)) listen(listener);
+    }).detach();
+    return made;
 }
 
 void enableTap(const TapRef& tap) {
-    if (tap) tap->enabled = true;
+    if (tap) tap->listener->enabled = true;
 }
 
 void disableTap(const TapRef& tap) {
-    if (tap) tap->enabled = false;
+    if (tap) tap->listener->enabled = false;
 }
 
 MonitorRef addMouseMonitor(std::function<void(const Event&)> handler) {
@@ -390,16 +429,48 @@ const char* commandKeyName() {
     return "ctrl";
 }
 
-double secondsSinceLastInput() {
-    Display* dpy = xlinux::display();
+namespace {
+
+// The server's idle time, sampled every second on a thread and connection of its own: a client
+// holding a server grab then stalls only the sampler, never the idle check on the main loop.
+std::atomic<double> idleSample{-1};         // seconds idle when sampled; -1 before the first
+std::atomic<std::int64_t> idleSampledAt{0}; // steady-clock nanoseconds of that sample
+
+std::int64_t steadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void sampleIdle() {
+    Display* dpy = XOpenDisplay(nullptr);
     int event, error;
-    if (!dpy || !XScreenSaverQueryExtension(dpy, &event, &error)) return 0;
-    XScreenSaverInfo* info = XScreenSaverAllocInfo();
-    if (!info) return 0;
-    double seconds = 0;
-    if (XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info)) seconds = info->idle / 1000.0;
-    XFree(info);
-    return seconds;
+    XScreenSaverInfo* info =
+        dpy && XScreenSaverQueryExtension(dpy, &event, &error) ? XScreenSaverAllocInfo() : nullptr;
+    if (dpy)
+        XSetIOErrorExitHandler(
+            dpy, [](Display*, void*) {}, nullptr);
+    while (info && xlinux::display()) {
+        if (!XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info)) break;
+        idleSample = info->idle / 1000.0;
+        idleSampledAt = steadyNow();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    idleSample = -1;
+    if (info) XFree(info);
+    if (dpy) XCloseDisplay(dpy);
+}
+
+} // namespace
+
+double secondsSinceLastInput() {
+    if (!xlinux::display()) return 0;
+    static std::once_flag started;
+    std::call_once(started, [] { std::thread(sampleIdle).detach(); });
+    double sampled = idleSample;
+    if (sampled < 0) return 0;
+    // Nothing newer than the sample means no input since: the idle time has grown meanwhile.
+    return sampled + (steadyNow() - idleSampledAt.load()) / 1e9;
 }
 
 Point pointerLocation() {

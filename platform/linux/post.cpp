@@ -324,7 +324,14 @@ bool remap(Display* dpy, const std::vector<Borrowed>& changes) {
     return ok;
 }
 
-bool settle();
+enum class Settled { Read, NoPing, Unread };
+
+Window keysWindow = None;     // the window that was active when the last text key went out
+bool keysSinceSettle = false; // text keys went out since the receiver last said it read them
+bool receiverHung = false;    // a ping went unanswered: waiting again would only add delay
+
+Settled settle();
+bool unread = false; // the receiver did not read keys in time, so no borrowed code may change
 
 // Binds sym, with as many of the symbols still to come as fit, in one change. Codes that
 // carry a symbol still to come keep it.
@@ -361,7 +368,10 @@ bool bindFrom(Display* dpy, KeySym sym) {
         rebinds = rebinds || free[i]->sym != NoSymbol;
         changes.push_back({free[i]->code, missing[i]});
     }
-    if (rebinds) settle();
+    if (rebinds && settle() == Settled::Unread) {
+        unread = true;
+        return false;
+    }
     if (!remap(dpy, changes)) return false;
     for (std::size_t i = 0; i < changes.size(); ++i)
         free[i]->sym = changes[i].sym;
@@ -475,6 +485,8 @@ bool postText(Display* dpy, const Key& key) {
         return ok;
     }
     liftCapsLock(dpy);
+    if (!keysSinceSettle) keysWindow = xlinux::activeWindow(dpy);
+    keysSinceSettle = true;
     std::vector<UChar32> chars = characters(key.text);
     for (std::size_t i = 0; i < chars.size(); ++i) {
         KeyCode code = codeForCodePoint(dpy, chars[i]);
@@ -490,6 +502,11 @@ bool postText(Display* dpy, const Key& key) {
 }
 
 // ---- Settling: the receiver has read everything sent so far ----
+//
+// A borrowed key code must keep its symbol until the receiver has looked the key up: a toolkit
+// busy for a second reads its keys late, and a key whose code was unbound by then types nothing.
+// The window manager's ping goes through the receiver's event queue after the keys before it,
+// and the answer comes only once those have been read and looked up.
 
 using xlinux::activeWindow;
 using xlinux::atom;
@@ -506,32 +523,20 @@ bool answersPing(Display* dpy, Window w) {
     return found;
 }
 
-// A window manager ping goes through the receiver's event queue after our keys; its answer
-// says the keys have been read and looked up. Without one, a short grace period.
-bool settle() {
-    Display* dpy = connection();
-    if (!dpy) return false;
-    XSync(dpy, False);
-    Window w = activeWindow(dpy);
-    if (!w || !answersPing(dpy, w)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return false;
-    }
+bool pingAnswered(Display* dpy, Window w, long stamp) {
     Window root = DefaultRootWindow(dpy);
     XSelectInput(dpy, root, SubstructureNotifyMask);
-    static long stamp = 0x5a000000L;
-    long mine = ++stamp;
     XEvent e{};
     e.xclient.type = ClientMessage;
     e.xclient.window = w;
     e.xclient.message_type = atom(dpy, "WM_PROTOCOLS");
     e.xclient.format = 32;
     e.xclient.data.l[0] = static_cast<long>(atom(dpy, "_NET_WM_PING"));
-    e.xclient.data.l[1] = mine;
+    e.xclient.data.l[1] = stamp;
     e.xclient.data.l[2] = static_cast<long>(w);
     XSendEvent(dpy, w, False, NoEventMask, &e);
     XFlush(dpy);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deliveryBoundMs);
     bool answered = false;
     while (!answered) {
         while (!answered && XPending(dpy)) {
@@ -539,18 +544,40 @@ bool settle() {
             XNextEvent(dpy, &got);
             answered = got.type == ClientMessage &&
                        got.xclient.data.l[0] == static_cast<long>(atom(dpy, "_NET_WM_PING")) &&
-                       got.xclient.data.l[1] == mine;
+                       got.xclient.data.l[1] == stamp;
         }
         if (answered) break;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{ConnectionNumber(dpy), POLLIN, 0};
-        poll(&p, 1, static_cast<int>(left.count()));
+        poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 50)));
     }
     XSelectInput(dpy, root, NoEventMask);
     XFlush(dpy);
     return answered;
+}
+
+// Without ping support there is nothing to ask: a short grace period has to do.
+Settled settle() {
+    Display* dpy = connection();
+    if (!dpy) return Settled::Unread;
+    XSync(dpy, False);
+    if (!keysSinceSettle) return Settled::Read;
+    if (receiverHung) return Settled::Unread;
+    Window w = keysWindow ? keysWindow : activeWindow(dpy);
+    if (!w || !answersPing(dpy, w)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        keysSinceSettle = false;
+        return Settled::NoPing;
+    }
+    static long stamp = 0x5a000000L;
+    if (!pingAnswered(dpy, w, ++stamp)) {
+        receiverHung = true;
+        return Settled::Unread;
+    }
+    keysSinceSettle = false;
+    return Settled::Read;
 }
 
 // The window manager handles its events in order, so its answer to a request sent now says it
@@ -696,6 +723,7 @@ Result post(const Event& event) {
     stopIfAsked();
     posted = true;
     late = false;
+    unread = false;
     bool ok = false;
     if (auto* m = std::get_if<Mouse>(&event))
         ok = postMouse(dpy, *m);
@@ -703,7 +731,11 @@ Result post(const Event& event) {
         ok = postWheel(dpy, *w);
     else
         ok = postKey(dpy, std::get<Key>(event));
-    return ok ? Result::Delivered : late ? Result::Late : Result::Refused;
+    return ok ? Result::Delivered : late ? Result::Late : unread ? Result::Unread : Result::Refused;
+}
+
+bool keysRead() {
+    return settle() != Settled::Unread;
 }
 
 void prepareText(const std::u16string& text) {
@@ -740,13 +772,10 @@ void undoChanges() {
         if (b.sym != NoSymbol) unbind.push_back({b.code, NoSymbol});
         b.sym = NoSymbol;
     }
-    bool anyBound = !unbind.empty();
-    if (anyBound) {
-        settle();
-        remap(dpy, unbind);
-    }
+    // Once, and not again after an unanswered ping: the codes go back to the keyboard even then.
+    settle();
+    if (!unbind.empty()) remap(dpy, unbind);
     if (capsLifted) {
-        if (!anyBound) settle();
         XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
         capsLifted = false;
     }

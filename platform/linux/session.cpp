@@ -1,11 +1,15 @@
 // Sleep, wake, lock and unlock from D-Bus: logind's PrepareForSleep and the session's LockedHint
 // on the system bus, and the screen savers' ActiveChanged on the session bus. Buses are reached
-// asynchronously, so a missing or slow bus never holds the main loop; a machine without one
-// simply never reports what it would have said.
+// asynchronously, so a missing or hung bus never holds the main loop; a machine without one
+// simply never reports what it would have said. Each bus has a connection of our own: GIO's
+// shared ones end the process when their bus goes away. A bus that goes away is reached again,
+// with growing pauses, and everything is subscribed to again.
 #include "platform/linux/sessionbus.h"
 #include "platform/notices.h"
 
+#include <algorithm>
 #include <gio/gio.h>
+#include <string>
 #include <unistd.h>
 
 namespace notices {
@@ -70,9 +74,7 @@ void onSession(GObject* source, GAsyncResult* result, gpointer) {
     g_variant_unref(reply);
 }
 
-void onSystemBus(GObject*, GAsyncResult* result, gpointer) {
-    GDBusConnection* bus = g_bus_get_finish(result, nullptr);
-    if (!bus) return; // kept for the life of the process when there is one
+void watchSystemBus(GDBusConnection* bus) {
     subscribe(bus, "org.freedesktop.login1.Manager", "PrepareForSleep", "/org/freedesktop/login1",
               onPrepareForSleep);
     // Our session: the one of this process, or the one the environment names.
@@ -85,19 +87,95 @@ void onSystemBus(GObject*, GAsyncResult* result, gpointer) {
         G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, onSession, nullptr);
 }
 
-void onSessionBus(GObject*, GAsyncResult* result, gpointer) {
-    GDBusConnection* bus = g_bus_get_finish(result, nullptr);
-    if (!bus) return;
+void watchSessionBus(GDBusConnection* bus) {
     subscribe(bus, "org.freedesktop.ScreenSaver", "ActiveChanged", nullptr, onActiveChanged);
     subscribe(bus, "org.gnome.ScreenSaver", "ActiveChanged", nullptr, onActiveChanged);
+}
+
+struct Link {
+    std::string (*address)();
+    void (*watch)(GDBusConnection*);
+    GDBusConnection* connection = nullptr;
+    GCancellable* pending = nullptr;
+    guint backOffMs = 0;
+};
+
+std::string systemAddress() {
+    gchar* a = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+    std::string address = a ? a : "";
+    g_free(a);
+    return address;
+}
+
+Link systemLink{systemAddress, watchSystemBus};
+Link sessionLink{xlinux::sessionBusAddress, watchSessionBus};
+
+constexpr guint firstBackOffMs = 500, longestBackOffMs = 15000, handshakeMs = 5000;
+
+void reach(Link& link);
+
+void later(Link& link) {
+    link.backOffMs = std::clamp(link.backOffMs * 2, firstBackOffMs, longestBackOffMs);
+    g_timeout_add(
+        link.backOffMs,
+        [](gpointer data) {
+            reach(*static_cast<Link*>(data));
+            return G_SOURCE_REMOVE;
+        },
+        &link);
+}
+
+void onClosed(GDBusConnection* closed, gboolean, GError*, gpointer data) {
+    Link& link = *static_cast<Link*>(data);
+    if (link.connection != closed) return;
+    link.connection = nullptr;
+    g_object_unref(closed); // the emission holds a reference of its own
+    later(link);
+}
+
+void onConnected(GObject*, GAsyncResult* result, gpointer data) {
+    Link& link = *static_cast<Link*>(data);
+    g_clear_object(&link.pending);
+    GDBusConnection* bus = g_dbus_connection_new_for_address_finish(result, nullptr);
+    if (!bus) {
+        later(link);
+        return;
+    }
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    link.connection = bus;
+    link.backOffMs = 0;
+    g_signal_connect(bus, "closed", G_CALLBACK(onClosed), &link);
+    link.watch(bus);
+}
+
+void reach(Link& link) {
+    if (link.connection || link.pending) return;
+    std::string address = link.address();
+    if (address.empty()) return;
+    link.pending = g_cancellable_new();
+    g_dbus_connection_new_for_address(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, link.pending, onConnected, &link);
+    // A bus that takes our connection but never answers (a stopped daemon) is tried again.
+    g_timeout_add(
+        handshakeMs,
+        [](gpointer data) {
+            GCancellable* pending = static_cast<GCancellable*>(data);
+            g_cancellable_cancel(pending);
+            g_object_unref(pending);
+            return G_SOURCE_REMOVE;
+        },
+        g_object_ref(link.pending));
 }
 
 // The buses are asked once, when the first handler is installed on the main thread.
 void start() {
     if (started) return;
     started = true;
-    g_bus_get(G_BUS_TYPE_SYSTEM, nullptr, onSystemBus, nullptr);
-    if (xlinux::sessionBusKnown()) g_bus_get(G_BUS_TYPE_SESSION, nullptr, onSessionBus, nullptr);
+    reach(systemLink);
+    if (xlinux::sessionBusKnown()) reach(sessionLink);
 }
 
 } // namespace

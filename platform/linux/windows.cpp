@@ -24,7 +24,6 @@ template <class T> using Reply = std::unique_ptr<T, FreeReply>;
 
 enum AtomIndex {
     WM_STATE,
-    NET_WM_PID,
     NET_WM_WINDOW_TYPE,
     NET_WM_STATE,
     NET_WM_STATE_ABOVE,
@@ -49,7 +48,6 @@ enum AtomIndex {
 
 constexpr const char* atomNames[ATOM_COUNT] = {
     "WM_STATE",
-    "_NET_WM_PID",
     "_NET_WM_WINDOW_TYPE",
     "_NET_WM_STATE",
     "_NET_WM_STATE_ABOVE",
@@ -392,7 +390,7 @@ std::optional<std::vector<Info>> onScreen() {
     findClients(c, a, root, tops);
 
     struct Asked {
-        xcb_get_property_cookie_t pid, types, state, frameOpacity, clientOpacity, netName, name;
+        xcb_get_property_cookie_t types, state, frameOpacity, clientOpacity, netName, name;
     };
     std::vector<Asked> asked;
     std::vector<InputAsked> inputs;
@@ -400,17 +398,19 @@ std::optional<std::vector<Info>> onScreen() {
         inputs.push_back(askInput(c, a, root, t));
     for (const Top& t : tops)
         asked.push_back(
-            {askProperty(c, t.client, a[NET_WM_PID], XCB_ATOM_CARDINAL, 1),
-             askProperty(c, t.client, a[NET_WM_WINDOW_TYPE], XCB_ATOM_ATOM, 32),
+            {askProperty(c, t.client, a[NET_WM_WINDOW_TYPE], XCB_ATOM_ATOM, 32),
              askProperty(c, t.client, a[NET_WM_STATE], XCB_ATOM_ATOM, 32),
              askProperty(c, t.frame, a[NET_WM_WINDOW_OPACITY], XCB_ATOM_CARDINAL, 1),
              askProperty(c, t.client, a[NET_WM_WINDOW_OPACITY], XCB_ATOM_CARDINAL, 1),
              askProperty(c, t.client, a[NET_WM_NAME], a[UTF8_STRING], 1024),
              askProperty(c, t.client, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 1024)});
+    std::vector<Window> clients;
+    for (const Top& t : tops)
+        clients.push_back(t.client);
+    std::vector<int> pids = xlinux::windowPids(dpy, clients);
     std::vector<Info> list;
     for (std::size_t i = 0; i < tops.size(); ++i) {
         const Top& t = tops[i];
-        auto pid = items32(c, asked[i].pid);
         auto types = items32(c, asked[i].types);
         auto state = items32(c, asked[i].state);
         auto frameOpacity = items32(c, asked[i].frameOpacity);
@@ -422,9 +422,7 @@ std::optional<std::vector<Info>> onScreen() {
         if (layer < 0) continue;
         Info info;
         info.number = t.client;
-        info.pid = !pid.empty() && pid[0] > 0 && pid[0] <= 0x7fffffff
-                       ? static_cast<int>(pid[0])
-                       : xlinux::windowPid(dpy, t.client); // asks the X-Resource extension
+        info.pid = pids[i];
         info.layer = layer;
         const auto& opacity = !frameOpacity.empty() ? frameOpacity : clientOpacity;
         info.alpha = opacity.empty() ? 1.0 : opacity[0] / 4294967295.0;

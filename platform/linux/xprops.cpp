@@ -1,6 +1,7 @@
 #include "platform/linux/xprops.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
 
@@ -54,21 +55,56 @@ std::string title(Display* dpy, Window w) {
     return t.empty() ? text(dpy, w, "WM_NAME") : t;
 }
 
-int windowPid(Display* dpy, Window w) {
+namespace {
+
+bool serverKnowsPids(Display* dpy) {
+    static const bool known = [dpy] {
+        int event, error, major = 0, minor = 0;
+        return XResQueryExtension(dpy, &event, &error) && XResQueryVersion(dpy, &major, &minor) &&
+               (major > 1 || (major == 1 && minor >= 2));
+    }();
+    return known;
+}
+
+int claimedPid(Display* dpy, Window w) {
     auto pid = cardinal(dpy, w, "_NET_WM_PID", XA_CARDINAL);
-    if (pid && *pid > 0 && *pid <= 0x7fffffff) return static_cast<int>(*pid);
-    XResClientIdSpec idQuery{w, XRES_CLIENT_ID_PID_MASK};
+    return pid && *pid > 0 && *pid <= 0x7fffffff ? static_cast<int>(*pid) : -1;
+}
+
+} // namespace
+
+std::vector<int> windowPids(Display* dpy, const std::vector<Window>& windows) {
+    std::vector<int> pids(windows.size(), -1);
+    if (windows.empty()) return pids;
+    if (!serverKnowsPids(dpy)) {
+        for (std::size_t i = 0; i < windows.size(); ++i)
+            pids[i] = claimedPid(dpy, windows[i]);
+        return pids;
+    }
+    std::vector<XResClientIdSpec> specs;
+    for (Window w : windows)
+        specs.push_back({w, XRES_CLIENT_ID_PID_MASK});
     long n = 0;
     XResClientIdValue* values = nullptr;
-    int result = -1;
-    if (XResQueryClientIds(dpy, 1, &idQuery, &n, &values) == Success) {
-        for (long i = 0; i < n; ++i) {
-            pid_t p = XResGetClientPid(&values[i]);
-            if (p > 0) result = static_cast<int>(p);
-        }
-        XResClientIdsDestroy(n, values);
+    if (XResQueryClientIds(dpy, static_cast<long>(specs.size()), specs.data(), &n, &values) !=
+        Success)
+        return pids;
+    // Each answer names its client by the base of the client's resource ids, which is every
+    // id the client made with the per-client bits cleared.
+    unsigned long idMask =
+        XGetXCBConnection(dpy) ? xcb_get_setup(XGetXCBConnection(dpy))->resource_id_mask : 0;
+    for (long v = 0; v < n; ++v) {
+        pid_t p = XResGetClientPid(&values[v]);
+        if (p <= 0) continue;
+        for (std::size_t i = 0; i < windows.size(); ++i)
+            if ((windows[i] & ~idMask) == values[v].spec.client) pids[i] = static_cast<int>(p);
     }
-    return result;
+    XResClientIdsDestroy(n, values);
+    return pids;
+}
+
+int windowPid(Display* dpy, Window w) {
+    return windowPids(dpy, {w})[0];
 }
 
 Window clientOf(Display* dpy, Window w) {

@@ -19,9 +19,13 @@ std::string text(Display* dpy, Window w, const char* name);
 // The window's title: _NET_WM_NAME, else WM_NAME.
 std::string title(Display* dpy, Window w);
 
-// The process that owns the window: _NET_WM_PID, else what the X-Resource extension knows of
-// the client that made it. -1 when neither says.
+// The process that owns the window, as the X server knows the client that made it (X-Resource
+// 1.2). _NET_WM_PID is the application's own claim, which any client can make for any pid: it
+// is read only from a server without X-Resource. -1 when the owner can't be known.
 int windowPid(Display* dpy, Window w);
+
+// windowPid of each window, in one round trip.
+std::vector<int> windowPids(Display* dpy, const std::vector<Window>& windows);
 
 // The window the window manager manages (the one with WM_STATE) at or below w; None if none.
 Window clientOf(Display* dpy, Window w);

@@ -21,6 +21,9 @@ void failPostAt(int nth);
 // The nth post after the last resetPosting() goes out but is not delivered in time; 0 never.
 void delayDeliveryAt(int nth);
 
+// The receiver never reads its keys (a hung application), until called with false.
+void ignoreKeys(bool ignored);
+
 // Called after each successful post with the number of posts since the last resetPosting();
 // lets a test change the desktop in the middle of an action. nullptr removes it.
 void onPosted(std::function<void(int count)> hook);

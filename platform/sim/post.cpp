@@ -11,6 +11,7 @@ int posts = 0;
 int failAt = 0;
 int lateAt = 0;
 bool trusted = true;
+bool keysIgnored = false;
 std::function<void(int)> hook;
 
 std::string point(double x, double y) {
@@ -72,6 +73,9 @@ void failPostAt(int nth) {
 void delayDeliveryAt(int nth) {
     lateAt = nth > 0 ? nth : 0;
 }
+void ignoreKeys(bool ignored) {
+    keysIgnored = ignored;
+}
 void onPosted(std::function<void(int)> h) {
     hook = std::move(h);
 }
@@ -95,6 +99,10 @@ Result post(const Event& event) {
 }
 
 void prepareText(const std::u16string&) {}
+
+bool keysRead() {
+    return !keysIgnored;
+}
 
 void pause(int ms) {
     log.push_back("pause " + std::to_string(ms));

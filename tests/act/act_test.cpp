@@ -541,6 +541,20 @@ TEST_F(Act, InputHeldBackBeyondTheBoundIsAnsweredAsLate) {
                              "finish"}));
     sim::delayDeliveryAt(2);
     EXPECT_EQ(act({"key", "cmd+a"}, target).error(), late);
+    sim::delayDeliveryAt(0);
+}
+
+TEST_F(Act, TextTheAppHasNotReadIsNoSuccess) {
+    sim::ignoreKeys(true);
+    Outcome r = act({"type", "ab"}, target);
+    sim::ignoreKeys(false);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.error(), "The app did not take the typed text within 2 seconds (it may be busy or "
+                         "hung), so some characters may be missing; take a screenshot before "
+                         "trying again.");
+    // Everything went out; only the answer changes.
+    EXPECT_EQ(r.posted.size(), 7u);
+    EXPECT_EQ(r.posted.back(), "finish");
 }
 
 // ---- Application names in sentences ----

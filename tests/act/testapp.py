@@ -13,9 +13,10 @@ Commands on standard input, one per line:
     shaped X Y W H M E  shows an unframed window there whose input shape leaves out a margin of
                       M px on every side (presses there go to the window below) and whose
                       _GTK_FRAME_EXTENTS names margins of E px; reports its presses as "shaped"
-    sync              answers "sync" after every report of input received so far
+    sync              answers "sync" after every report of input delivered so far
     freeze / thaw     grabs the pointer frozen (a synchronous grab never allowed on), lets it go
     keymaps           how many times the keymap has changed (GDK's keys-changed) since start
+    busy S            answers "busy", then reads nothing for S seconds (a busy main thread)
     quit
 """
 import ctypes
@@ -23,6 +24,7 @@ import json
 import os
 import subprocess
 import sys
+import time
 
 import gi
 
@@ -185,7 +187,8 @@ def command(line):
         popup.set_default_size(w, h)
         popup.add(Gtk.Label(label="overlay"))
         popup.show_all()
-        GLib.timeout_add(200, lambda: say(event="popup") and False)
+        GLib.timeout_add(200, lambda: say(event="popup", xid=popup.get_window().get_xid())
+                         and False)
     elif word == "spawn":
         out = subprocess.run(json.loads(rest), capture_output=True, text=True)
         say(event="spawned", status=out.returncode, stdout=out.stdout)
@@ -208,7 +211,13 @@ def command(line):
     elif word == "keymaps":
         say(event="keymaps", count=keymap_changes)
     elif word == "sync":
+        # Input the server has delivered may wait in our queue behind this command: taken first.
+        while Gtk.events_pending():
+            Gtk.main_iteration_do(False)
         say(event="sync")
+    elif word == "busy":
+        say(event="busy")
+        time.sleep(float(rest))
     elif word == "quit":
         Gtk.main_quit()
 

@@ -103,6 +103,27 @@ class Lifecycle(unittest.TestCase):
     def test_sigterm_while_recording(self):
         self.assertEqual(self.signal_test(signal.SIGTERM, True), ["restored", "stopped"])
 
+    def test_closed_standard_descriptors(self):
+        # Input closed from the start reads as its end; a closed error output changes nothing.
+        # The descriptor numbers must not go to whatever the watcher opens first.
+        for _ in range(5):
+            p = subprocess.Popen([WATCH], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, env=HEADLESS,
+                                 preexec_fn=lambda: os.close(0))
+            try:
+                out, _ = p.communicate(timeout=10)
+            finally:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait()
+            self.assertEqual((p.returncode, kinds(out)), (0, ["probe", "stopped"]))
+        p = subprocess.Popen([WATCH], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             env=HEADLESS, bufsize=0, preexec_fn=lambda: os.close(2))
+        self.assertEqual(read_line(p)["kind"], "probe")
+        p.send_signal(signal.SIGTERM)
+        out, _ = p.communicate(timeout=10)
+        self.assertEqual((p.returncode, kinds(out)), (0, ["stopped"]))
+
     def test_stop_command_and_nothing_after_it(self):
         r = subprocess.run([WATCH], input=b'{"cmd":"stop"}\n{"cmd":"probe"}\n', capture_output=True,
                            env=HEADLESS, timeout=10)

@@ -133,6 +133,26 @@ class CaptureOnDesktop(unittest.TestCase):
         self.tool.ask("frames on", "frames")
         self.assertEqual(len([f for f in os.listdir(self.frames)]), 1)
 
+    def test_a_huge_window_is_read_at_most_2560_a_side(self):
+        # X allows 32,767 pixels a side; reading such a window whole would cost gigabytes.
+        big = self.open("Big", "20a040", 0, 0, 400, 300)
+        try:
+            xid = self.listed(big.pid)[0]["id"]
+            subprocess.run(["xdotool", "windowsize", "--sync", str(xid), "6000", "3000"],
+                           env=self.desktop.env, check=True, timeout=20)
+            deadline = time.monotonic() + 10
+            while self.listed(big.pid)[0]["bounds"][2] < 6000 and time.monotonic() < deadline:
+                time.sleep(0.1)
+            w, h = self.listed(big.pid)[0]["bounds"][2:]
+            self.assertGreaterEqual(w, 6000)
+            shot = self.tool.ask(f"shot {xid}", "shot", timeout=30)[-1]
+            self.assertEqual(shot["failure"], "none")
+            self.assertEqual(shot["w"], 2560)
+            self.assertAlmostEqual(shot["h"], round(h * 2560 / w), delta=1)
+            self.assertTrue(near(shot["centre"], (0x20, 0xa0, 0x40)), shot)
+        finally:
+            big.close()
+
     def test_without_a_display_capture_is_unavailable(self):
         env = dict(self.desktop.env, DISPLAY=":" + str(9000 + os.getpid() % 900))
         tool = Tool(env, self.frames)

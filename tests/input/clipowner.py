@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Owns the CLIPBOARD selection with a text, and with --hint also the target password managers
-set. Prints "ready" once it owns the selection; runs until terminated."""
+"""Owns the CLIPBOARD selection with a text (--repeat N: N times over, so big that GTK sends it
+incrementally), and with --hint also the target password managers set. Prints "ready" once it owns the selection; runs until terminated."""
 import argparse
 import sys
 
@@ -15,7 +15,9 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("text")
     ap.add_argument("--hint", action="store_true")
+    ap.add_argument("--repeat", type=int, default=1, help="the text this many times over")
     args = ap.parse_args()
+    args.text *= args.repeat
 
     clipboard = Gdk.Atom.intern("CLIPBOARD", False)
     utf8 = Gdk.Atom.intern("UTF8_STRING", False)

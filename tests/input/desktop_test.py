@@ -23,6 +23,14 @@ SECRET = "correct horse battery staple"
 OBSERVATION = {"window", "page", "text", "focus", "value", "menu", "frame", "frame_dropped"}
 
 
+def set_repeat(env, on):
+    """Switches the server's key repeat, as `xset r on|off` does."""
+    code = ("import ctypes\nx = ctypes.CDLL('libX11.so.6')\nx.XOpenDisplay.restype = ctypes.c_void_p\n"
+            "d = ctypes.c_void_p(x.XOpenDisplay(None))\n"
+            f"x.{'XAutoRepeatOn' if on else 'XAutoRepeatOff'}(d)\nx.XSync(d, 0)\n")
+    subprocess.run([PY, "-c", code], env=env, check=True, timeout=10)
+
+
 class Session(unittest.TestCase):
     """The tests run in name order on one watcher; each reads the events its own actions cause."""
 
@@ -158,6 +166,18 @@ class Session(unittest.TestCase):
         self.assertEqual([e["kind"] for e in paste], ["paste"])
         self.assertIsInstance(paste[0]["change"], int)
 
+    def test_1b_key_repeat_followed_as_the_server_changes_it(self):
+        self.drain(0.5)
+        held = []
+        for setting in ("off", "on"):
+            set_repeat(self.env, setting == "on")
+            self.xdotool("keydown", "ctrl+z")
+            time.sleep(1.2)  # held well beyond the repeat delay
+            self.xdotool("keyup", "ctrl+z")
+            held.append(len([e for e in self.drain(0.5) if e["kind"] == "key_shortcut"]))
+        self.assertEqual(held[0], 1, "repeated while the server repeats nothing")
+        self.assertGreater(held[1], 1, "no repeats once switched on again")
+
     def test_2_clicks_and_one_scroll(self):
         self.drain(6)  # counted keys of earlier typing leave on their own
         self.xdotool("mousemove", "123", "234", "click", "1")
@@ -188,8 +208,14 @@ class Session(unittest.TestCase):
         copy = self.wait_for("copy")[-1]
         self.assertEqual(copy["concealed"], True)
         self.assertNotIn("text", copy)
+        # 420 KB: GTK sends it in increments (INCR); the first 20,000 units are what counts.
+        big = self._spawn([PY, os.path.join(HERE, "clipowner.py"), "h\u00e9llo ", "--repeat",
+                           "60000"], self.env, stdout=subprocess.PIPE)
+        self.assertEqual(big.stdout.readline().strip(), b"ready")
+        copy = self.wait_for("copy")[-1]
+        self.assertEqual((copy["has_text"], copy["text"]), (1, ("h\u00e9llo " * 3334)[:20000]))
         self.drain(1)
-        for p in (owner, hidden):
+        for p in (owner, hidden, big):
             p.terminate()
             p.wait()
         self.assertFalse(any(SECRET.encode() in raw for raw in self.everything))

@@ -13,9 +13,12 @@
 #include "watch/input/keys.h"
 #include "watch/input/pasteboard.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 json probe() {
     return {{"kind", "probe"},
@@ -55,6 +58,20 @@ void installReader() {
     });
 }
 
+// A host may start us with a standard descriptor closed. The first descriptor opened would then
+// take its number, and the standard-input reader or the output writer would act on whatever that
+// is (GLib's wake-up descriptor, a bus socket). /dev/null stands in for each one closed.
+void keepStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
 void printLine(const json& record) {
     loop::writeStdout(jsonline::dump(record) + "\n");
     loop::flushStdout();
@@ -63,6 +80,7 @@ void printLine(const json& record) {
 } // namespace
 
 int startWatch(int argc, char** argv) {
+    keepStandardDescriptors();
     makeQueues();
     compileSensitiveLabel();
     skipBundles.clear();

@@ -6,6 +6,7 @@
 #include "watch/core/emit.h"
 #include "watch/core/process.h"
 #include "watch/frames/capture.h"
+#include "watch/frames/framesdir.h"
 #include "watch/frames/imagejobs.h"
 #include "watch/input/clicks.h"
 #include "watch/input/keys.h"
@@ -55,8 +56,10 @@ void configure(const json& cmd) {
         for (auto& v : *it)
             if (v.is_string()) skipHosts.push_back(v.get<std::string>());
 
-    if (auto it = cmd.find("frames_dir"); it != cmd.end() && it->is_string())
+    if (auto it = cmd.find("frames_dir"); it != cmd.end() && it->is_string()) {
         framesDir = it->get<std::string>();
+        framesDirChanged();
+    }
     if (auto it = cmd.find("frames"); it != cmd.end()) framesOn.store(truthOf(*it));
 
     emit({{"kind", "configured"},

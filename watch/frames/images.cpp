@@ -214,30 +214,68 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size) {
 
 // Every JPEG file is replaced this way: bytes into a private temporary file beside the target,
 // then one rename, so a reader never sees half a file and a failure leaves the old one whole.
-bool replaceFile(const std::string& path, const unsigned char* data, std::size_t size) {
-    if (path.empty() || path.back() == '/' || !data || size == 0) return false;
-    auto slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "." + base + ".XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+// Both names are taken in the directory itself, never through a link at their place.
+bool replaceFileAt(int dirFd, const std::string& name, const unsigned char* data,
+                   std::size_t size) {
+    if (dirFd < 0 || name.empty() || name.find('/') != std::string::npos || !data || size == 0)
+        return false;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = "." + name + "." + std::to_string(arc4random());
+        fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0600);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data, size);
     // A rewrite reaches the disk before it replaces the old file, so a crash of the machine
     // cannot leave an empty file where a whole frame was. New frames need no such care.
     struct stat existing {};
-    if (ok && ::stat(path.c_str(), &existing) == 0) ok = ::fdatasync(fd) == 0;
+    if (ok && ::fstatat(dirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        ok = ::fdatasync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
+    ok = ok && ::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) == 0;
+    if (!ok) ::unlinkat(dirFd, temp.c_str(), 0);
+    return ok;
+}
+
+bool replaceFile(const std::string& path, const unsigned char* data, std::size_t size) {
+    if (path.empty() || path.back() == '/') return false;
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok =
+        replaceFileAt(dirFd, path.substr(slash == std::string::npos ? 0 : slash + 1), data, size);
+    if (dirFd >= 0) ::close(dirFd);
     return ok;
 }
 
 } // namespace
 
 bool writeJpeg(const VImage& image, const std::string& path) {
-    startImages();
     if (path.empty() || path.back() == '/') return false;
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok = writeJpegAt(dirFd, path.substr(slash == std::string::npos ? 0 : slash + 1), image);
+    if (dirFd >= 0) ::close(dirFd);
+    return ok;
+}
+
+bool writeJpeg(const YuvFrame& frame, const std::string& path) {
+    if (path.empty() || path.back() == '/') return false;
+    const auto bytes = encodeJpeg(frame);
+    return replaceFile(path, bytes.data(), bytes.size());
+}
+
+bool writeJpegAt(int dirFd, const std::string& name, const YuvFrame& frame) {
+    const auto bytes = encodeJpeg(frame);
+    return replaceFileAt(dirFd, name, bytes.data(), bytes.size());
+}
+
+bool writeJpegAt(int dirFd, const std::string& name, const VImage& image) {
+    startImages();
     VipsBlob* blob = nullptr;
     try {
         blob = image.jpegsave_buffer(VImage::option()->set("Q", 60)->set("strip", true));
@@ -246,13 +284,7 @@ bool writeJpeg(const VImage& image, const std::string& path) {
     }
     std::size_t size = 0;
     auto* data = static_cast<const unsigned char*>(vips_blob_get(blob, &size));
-    const bool ok = replaceFile(path, data, size);
+    const bool ok = replaceFileAt(dirFd, name, data, size);
     vips_area_unref(VIPS_AREA(blob));
     return ok;
-}
-
-bool writeJpeg(const YuvFrame& frame, const std::string& path) {
-    if (path.empty() || path.back() == '/') return false;
-    const auto bytes = encodeJpeg(frame);
-    return replaceFile(path, bytes.data(), bytes.size());
 }

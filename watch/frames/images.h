@@ -63,3 +63,7 @@ template <typename Cell> std::uint64_t hashOfCells(Cell cell) {
 // file whole. True when the file was completely written.
 bool writeJpeg(const vips::VImage& image, const std::string& path);
 bool writeJpeg(const YuvFrame& frame, const std::string& path);
+// The same for the file name in an open directory; a link at the name's place is replaced, never
+// followed.
+bool writeJpegAt(int dirFd, const std::string& name, const vips::VImage& image);
+bool writeJpegAt(int dirFd, const std::string& name, const YuvFrame& frame);

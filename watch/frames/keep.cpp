@@ -2,6 +2,7 @@
 #include "watch/accessibility/observe.h"
 #include "watch/core/emit.h"
 #include "watch/core/state.h"
+#include "watch/frames/framesdir.h"
 #include "watch/frames/images.h"
 
 #include <bit>
@@ -39,7 +40,8 @@ void keepFrame(const Picture& picture, const std::string& why, const std::string
     std::string path = framesDir;
     if (path.back() != '/') path += '/';
     path += name;
-    if (!(yuv ? writeJpeg(*yuv, path) : writeJpeg(kept, path))) return;
+    const int dir = framesDirFd();
+    if (!(yuv ? writeJpegAt(dir, name, *yuv) : writeJpegAt(dir, name, kept))) return;
 
     lastFrameHash = hash;
     lastFrameWindow = frameKey;
