@@ -1,17 +1,19 @@
 #!/usr/bin/python3
 """A GTK3 window for the watcher's end-to-end tests, the demo and soak runs.
 
-    watchapp.py NAME [TITLE]
+    watchapp.py NAME [TITLE] [ROWS]
 
 NAME is the application's class (what the watcher reports as its app and bundle). The window
 holds a heading, two labels, a menu bar (File > Archive), a labelled Name entry, a labelled
 password entry, an entry labelled "PIN code", a check box, a "Rename" button (which retitles the
-window to "TITLE renamed") and a scrolled list. Prints {"event":"ready",...} once the window is
+window to "TITLE renamed") and a scrolled list of ROWS labels (60). Prints {"event":"ready",...} once the window is
 shown and focused; then takes commands on standard input, one per line:
     where WIDGET   that widget's bounds in root coordinates as JSON (name, secret, pin, check,
                    rename, list, file, window)
     title TEXT     retitles the window; answers ok
     copy TEXT      puts TEXT on the clipboard (this app owns it); answers ok
+    dialog         opens a dialog (transient for the window) holding an entry; answers its xid
+    close          closes that dialog; answers ok
     quit
 Reports {"event":"menu"} when File > Archive is chosen and {"event":"renamed"} on Rename.
 """
@@ -28,6 +30,7 @@ from gi.repository import Atk, Gdk, GLib, Gtk  # noqa: E402
 
 name = sys.argv[1] if len(sys.argv) > 1 else "watchapp"
 title = sys.argv[2] if len(sys.argv) > 2 else name
+row_count = int(sys.argv[3]) if len(sys.argv) > 3 else 60
 GLib.set_prgname(name)
 Gdk.set_program_class(name)
 
@@ -87,7 +90,7 @@ rename.connect("clicked", on_rename)
 
 scroller = Gtk.ScrolledWindow(vexpand=True)
 rows = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
-for i in range(60):
+for i in range(row_count):
     rows.pack_start(Gtk.Label(label=f"Entry {i}"), False, False, 2)
 scroller.add(rows)
 outer.pack_start(scroller, True, True, 0)
@@ -111,7 +114,17 @@ def command(line):
     if word == "where":
         say(where(rest))
         return
-    if word == "title":
+    if word == "dialog":
+        dialog = Gtk.Dialog(title="About", transient_for=win)
+        dialog.get_content_area().add(Gtk.Entry(text="about"))
+        dialog.show_all()
+        dialog.present()
+        widgets["dialog"] = dialog
+        say({"xid": dialog.get_window().get_xid()})
+        return
+    if word == "close":
+        widgets.pop("dialog").destroy()
+    elif word == "title":
         win.set_title(rest)
     elif word == "copy":
         Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD).set_text(rest, -1)

@@ -293,7 +293,7 @@ class Browser:
         self.proc = subprocess.Popen([BROWSER, *self.flags, url], env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=desk.log, stderr=desk.log)
         self.pid = self.proc.pid
-        desk.window_of(self.pid, timeout=60)
+        desk.window_of(self.pid, timeout=120)
 
     def open(self, url, incognito=False):
         """Opens url in a new window of the running browser (the second start hands it over)."""

@@ -32,7 +32,7 @@ struct Browser : public ::testing::Test {
                 root = ax::applicationElement(pid);
                 return str(root, "AXRole") == "AXApplication";
             },
-            20000ms));
+            60000ms));
         // The watcher's attribute step: web content is there only once a client asked.
         ASSERT_TRUE(ax::setAttribute(root, "AXEnhancedUserInterface", true));
     }

@@ -1,5 +1,6 @@
 """The whole watcher on one virtual desktop with GTK3 applications: what the person does, and
 the privacy rules (secure fields, sensitive labels, skipped apps, a concealed copy, paused)."""
+import json
 import os
 import stat
 import sys
@@ -195,8 +196,17 @@ class Gtk(unittest.TestCase):
             self.w.wait("private", since=m, why="app", pred=lambda e: "app" not in e)
             m = self.w.mark()
             self.act_in(app)
+            # Its dialog carries no application id: the app stays skipped while it is up, and
+            # after it closes.
+            dialog = json.loads(app.ask("dialog", "{"))["xid"]
+            self.desk.activate(window=dialog)
+            self.desk.type(SECRET)
+            app.ask("close")
+            self.desk.activate(window=app.xid)
+            self.act_in(app)
             self.w.quiet(2.5)
             self.assert_nothing_of(m)
+            self.assertEqual(self.w.since(m, "app"), [])
             app.stop()
         self.rest()
 
@@ -222,6 +232,18 @@ class Gtk(unittest.TestCase):
         self.w.wait("resumed", since=m)
         self.w.quiet(1.5)
         self.assert_nothing_of(m, kinds=("copy", "keys", "click", "scroll", "value"))
+        app.stop()
+
+    def test_privacy_big_private_window(self):
+        """A private window of 5,000 labels, whose first reads may time out: private all along."""
+        m = self.w.mark()
+        app = self.desk.gtk("Bignotes", "Big notes - Private Browsing", 5000)
+        self.desk.activate(window=app.xid)
+        self.act_in(app)
+        self.w.wait("private", since=m, why="window", timeout=60)
+        self.act_in(app)
+        self.w.quiet(2.5)
+        self.assert_nothing_of(m)
         app.stop()
 
     def act_in(self, app):
