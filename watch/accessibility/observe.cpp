@@ -101,7 +101,7 @@ void watchActivations() {
         observe(app);
     });
     // Another window of the same application (a dialog, a second browser window) in front.
-    notices::onFrontWindow([] { windowMayHaveChanged("AXFocusedWindowChanged"); });
+    notices::onFrontWindow([] { windowMayHaveChanged("AXFocusedWindowChanged", true); });
 }
 
 void lookForLateJoiner() {

@@ -310,19 +310,19 @@ void decideWindow(WindowRead read, const std::string& why) {
     releaseHeld(true);
 }
 
-void windowMayHaveChanged(const std::string& why) {
+void windowMayHaveChanged(const std::string& why, bool anotherWindow) {
     if (paused.load() || !observedApp) return;
     // Keys counted so far belong to the window that was in front.
     flushKeys();
     if (!windowUndecided) retriesLeft = quickRetries;
-    // A window left before it was decided is a doubt.
-    if (windowUndecided)
+    // A window left before it was decided is a doubt, and what waits for it goes with it.
+    if (windowUndecided && anotherWindow) {
         doubtNow();
-    else
+        releaseHeld(false);
+    } else {
         ++windowEpoch;
+    }
     windowUndecided = true;
-    // What waits for an earlier, never decided window goes with it.
-    releaseHeld(false);
     if (windowTimer) loop::cancel(windowTimer);
     windowTimer.reset();
     queueRead(why, true);

@@ -45,8 +45,11 @@ extern std::function<void(const std::string& why, double delay)> frameAsked;
 // Reads the front window 0.3 s after the last request; the last request's reason wins. Main thread.
 void readWindow(const std::string& why);
 
-// The front window may have changed: it is undecided, and read at once. Main thread.
-void windowMayHaveChanged(const std::string& why);
+// The front window may have changed: it is undecided, and read at once. Main thread. When it was
+// undecided already, what was held for it stays held if the change may be the same window told
+// twice (an accessibility notice: toolkits send several for one activation); another active
+// window (anotherWindow) drops it.
+void windowMayHaveChanged(const std::string& why, bool anotherWindow = false);
 
 // Decides the front window from a read (privacy, "window", "page", frames, the walk). Main thread.
 void decideWindow(WindowRead read, const std::string& why);
