@@ -1,4 +1,5 @@
 #include "watch/accessibility/window.h"
+#include "platform/workspace.h"
 #include "watch/accessibility/observe.h"
 #include "watch/accessibility/walk.h"
 #include "watch/core/emit.h"
@@ -86,6 +87,11 @@ void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
     if (!ax::sameElement(app, observedApp)) return;
     // The window changed again while this was read: the read of that change decides.
     if (epoch != windowEpoch) return;
+    // An application that has quit shows nothing any more; the next one in front is observed.
+    if (read.failed && !workspace::runningApplication(observedPid)) {
+        read = WindowRead{};
+        read.app = app;
+    }
     if (read.failed) {
         if (!windowUndecided) {
             windowUndecided = true;
