@@ -2,17 +2,25 @@
 // accessibility bus, read through GDBus with a timeout per call; mirrored applications are read
 // from memory.
 #include "platform/ax.h"
+#include "common/utf16.h"
 #include "platform/linux/atspi.h"
 #include "platform/linux/ax_element.h"
 #include "platform/linux/ax_mirror.h"
 #include "platform/linux/ax_roles.h"
 #include "platform/linux/ax_track.h"
+#include "platform/linux/xdisplay.h"
+#include "platform/linux/xprops.h"
 #include "platform/windows.h"
 
 #include <atspi/atspi-constants.h>
 
+#include <X11/Xatom.h>
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
+#include <map>
+#include <mutex>
 
 using atspi::Variant;
 
@@ -255,15 +263,140 @@ ElementRef focusedElement(const ElementRef& app) {
     return nullptr;
 }
 
-std::optional<Value> extents(const ElementRef& e, bool position) {
-    Variant r = ask(e, "org.a11y.atspi.Component", "GetExtents",
-                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))");
+struct Box {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+std::optional<Box> liveExtents(const ElementRef& e, AtspiCoordType type) {
+    Variant r =
+        ask(e, "org.a11y.atspi.Component", "GetExtents", g_variant_new("(u)", type), "((iiii))");
     if (!r) return std::nullopt;
-    gint32 x = 0, y = 0, w = 0, h = 0;
-    g_variant_get(r.get(), "((iiii))", &x, &y, &w, &h);
-    if (x == INT_MIN || y == INT_MIN || w < 0 || h < 0) return std::nullopt;
-    if (position) return Value(Point{double(x), double(y)});
-    return Value(Size{double(w), double(h)});
+    Box b;
+    g_variant_get(r.get(), "((iiii))", &b.x, &b.y, &b.w, &b.h);
+    if (b.x == INT_MIN || b.y == INT_MIN || b.w < 0 || b.h < 0) return std::nullopt;
+    return b;
+}
+
+// The frontmost X window of a process, as the window list gives it.
+std::optional<windows::Info> frontWindowOf(int pid) {
+    auto list = windows::onScreen();
+    if (!list || pid < 1) return std::nullopt;
+    for (auto& w : *list)
+        if (w.pid == pid && w.layer == windows::normalLayer) return w;
+    return std::nullopt;
+}
+
+// Where an X window's own area begins on the screen (inside any frame the window manager drew).
+std::optional<Point> clientOrigin(unsigned long window) {
+    Display* dpy = xlinux::display();
+    if (!dpy) return std::nullopt;
+    int x = 0, y = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child))
+        return std::nullopt;
+    return Point{double(x), double(y)};
+}
+
+// Some toolkits (GTK 4) can't tell screen coordinates and answer window-relative ones instead:
+// a box that reads the same in both is moved by the window's origin from X. (A window at the
+// screen's origin reads the same either way, and moving by zero changes nothing.)
+std::optional<Box> screenExtents(const ElementRef& e) {
+    auto screen = liveExtents(e, ATSPI_COORD_TYPE_SCREEN);
+    if (!screen) return std::nullopt;
+    auto window = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
+    if (!window || window->x != screen->x || window->y != screen->y) return screen;
+    auto front = frontWindowOf(e->pid);
+    if (!front) return screen;
+    auto origin = clientOrigin(front->number);
+    if (!origin || (origin->x == 0 && origin->y == 0)) return screen;
+    // A window that draws its own frame keeps a shadow margin around its content.
+    auto margins =
+        xlinux::cardinals(xlinux::display(), front->number, "_GTK_FRAME_EXTENTS", XA_CARDINAL);
+    if (margins.size() == 4) {
+        origin->x += static_cast<double>(margins[0]);
+        origin->y += static_cast<double>(margins[2]);
+    }
+    screen->x += static_cast<int>(origin->x);
+    screen->y += static_cast<int>(origin->y);
+    return screen;
+}
+
+std::optional<Value> extents(const ElementRef& e, bool position) {
+    auto b = screenExtents(e);
+    if (!b) return std::nullopt;
+    if (position) return Value(Point{double(b->x), double(b->y)});
+    return Value(Size{double(b->w), double(b->h)});
+}
+
+// GTK 4 tells "showing" of its frames only, and keeps what it doesn't show (an unselected stack
+// page) at zero size instead. Asked once per application.
+bool showingUntold(const ElementRef& e) {
+    static std::mutex& mutex = *new std::mutex;
+    static auto& known = *new std::map<std::string, bool>;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = known.find(e->bus); it != known.end()) return it->second;
+    }
+    ElementRef root = makeElement(e->bus, axlinux::rootPath, e->pid, timeoutOf(e));
+    auto name = stringProperty(root, "org.a11y.atspi.Application", "ToolkitName");
+    auto version = stringProperty(root, "org.a11y.atspi.Application", "Version");
+    if (!name || !version) return false; // asked again next time
+    std::string lower;
+    for (char c : *name)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool untold = lower == "gtk" && version->starts_with("4.");
+    std::lock_guard lock(mutex);
+    if (known.size() > 64) known.clear();
+    known[e->bus] = untold;
+    return untold;
+}
+
+// Not on screen: an unselected notebook page, a widget never shown. An object that answered no
+// states is not taken for hidden.
+std::optional<Value> hiddenValue(const ElementRef& e) {
+    std::optional<uint64_t> states;
+    if (!axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) { states = f.states; }))
+        states = liveStates(e);
+    if (!states) return std::nullopt;
+    if (*states == 0) return Value(false);
+    if (!has(*states, ATSPI_STATE_VISIBLE)) return Value(true);
+    if (!showingUntold(e)) return Value(!has(*states, ATSPI_STATE_SHOWING));
+    auto box = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
+    return Value(box && (box->w == 0 || box->h == 0));
+}
+
+// An application that isn't on the accessibility bus (a terminal without a bridge) still has its
+// X windows: the front one stands for its focused window, with the title X gives it.
+constexpr std::string_view xWindowPrefix = "x11:";
+
+std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
+    if (e->pid < 1) return std::nullopt;
+    if (!e->path.starts_with(xWindowPrefix)) {
+        if (name != "AXFocusedWindow" && name != "AXMainWindow") return std::nullopt;
+        auto front = frontWindowOf(e->pid);
+        if (!front) return std::nullopt;
+        return Value(makeElement("", std::string(xWindowPrefix) + std::to_string(front->number),
+                                 e->pid, timeoutOf(e)));
+    }
+    unsigned long id = std::stoul(e->path.substr(xWindowPrefix.size()));
+    if (name == "AXRole") return Value(std::string("AXWindow"));
+    if (name == "AXTitle") {
+        Display* dpy = xlinux::display();
+        if (!dpy) return std::nullopt;
+        std::string title = utf16::sanitize(xlinux::title(dpy, id));
+        if (title.empty()) return std::nullopt;
+        return Value(title);
+    }
+    if (name == "AXPosition" || name == "AXSize") {
+        Display* dpy = xlinux::display();
+        XWindowAttributes a;
+        if (!dpy || !XGetWindowAttributes(dpy, id, &a)) return std::nullopt;
+        if (name == "AXSize") return Value(Size{double(a.width), double(a.height)});
+        auto origin = clientOrigin(id);
+        if (!origin) return std::nullopt;
+        return Value(*origin);
+    }
+    return std::nullopt;
 }
 
 std::optional<Value> documentUri(const ElementRef& e) {
@@ -289,9 +422,9 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
         } else if (name == "AXTitle" && f.role != ATSPI_ROLE_DOCUMENT_WEB) {
             // (Chromium tells a page's new title on its frame and tab, never on the document:
             // a document's name is always asked.)
-            out.emplace(Value(f.name));
+            out.emplace(Value(axlinux::cleanName(f.name)));
         } else if (name == "AXDescription") {
-            out.emplace(Value(f.description));
+            out.emplace(Value(axlinux::cleanName(f.description)));
         } else if (name == "AXPlaceholderValue" && f.labelKnown) {
             out.emplace(f.placeholder.empty() ? std::nullopt : std::optional<Value>(f.placeholder));
         } else if (name == "AXHelp" && f.labelKnown) {
@@ -301,7 +434,9 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
                 out.emplace(std::nullopt);
             else
                 out.emplace(Value(makeElement(e->bus, f.labelledBy, e->pid, timeoutOf(e))));
-        } else if (name == "AXValue" && !axlinux::textValued(f.role)) {
+        } else if (name == "AXValue" &&
+                   (!(axlinux::textValued(f.role) || axlinux::textBearing(f.role)) ||
+                    (f.ifacesKnown && !f.hasText))) {
             out.emplace(std::nullopt);
         } else if (name == "AXValue" && f.textKnown) {
             out.emplace(Value(f.text));
@@ -313,6 +448,7 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
             out.emplace(Value(std::move(kids)));
         } else if (name == "AXFocused") {
             out.emplace(Value(has(f.states, ATSPI_STATE_FOCUSED)));
+
         } else if (name == "AXEnabled") {
             out.emplace(Value(has(f.states, ATSPI_STATE_ENABLED)));
         }
@@ -333,9 +469,12 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         if (s.empty()) return std::nullopt;
         return Value(s);
     }
-    if (name == "AXTitle") return nonEmpty(stringProperty(e, "org.a11y.atspi.Accessible", "Name"));
-    if (name == "AXDescription")
-        return nonEmpty(stringProperty(e, "org.a11y.atspi.Accessible", "Description"));
+    if (name == "AXTitle" || name == "AXDescription") {
+        auto s = stringProperty(e, "org.a11y.atspi.Accessible",
+                                name == "AXTitle" ? "Name" : "Description");
+        if (!s) return std::nullopt;
+        return Value(axlinux::cleanName(*s));
+    }
     if (name == "AXHelp") {
         auto s = stringProperty(e, "org.a11y.atspi.Accessible", "HelpText");
         if (!s || s->empty()) return std::nullopt;
@@ -355,9 +494,12 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
     }
     if (name == "AXValue") {
         auto role = liveRole(e);
-        if (!role || !axlinux::textValued(*role)) return std::nullopt;
+        if (!role || !(axlinux::textValued(*role) || axlinux::textBearing(*role)) ||
+            !declares(e, "org.a11y.atspi.Text"))
+            return std::nullopt;
         return nonEmpty(liveText(e));
     }
+
     if (name == "AXPosition") return extents(e, true);
     if (name == "AXSize") return extents(e, false);
     if (name == "AXChildren") {
@@ -414,9 +556,11 @@ void setMessagingTimeout(const ElementRef& element, float seconds) {
 }
 
 std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name) {
-    if (!element || element->bus.empty()) return std::nullopt;
+    if (!element) return std::nullopt;
+    if (element->bus.empty()) return withoutBus(element, name);
     if (name == "AXTitle")
         if (auto t = axtrack::menuItemTitle(element->bus, element->path)) return Value(*t);
+    if (name == "AXHidden") return hiddenValue(element);
     if (auto m = fromMirror(element, name)) return *m;
     return live(element, name);
 }
@@ -441,9 +585,11 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     auto list = windows::onScreen();
     if (!list) return nullptr;
     int owner = -1;
+    bool popup = false;
     for (auto& w : *list)
         if (w.bounds && w.bounds->contains(x, y)) {
             owner = w.pid;
+            popup = w.layer != windows::normalLayer;
             break;
         }
     if (owner < 1) return nullptr;
@@ -452,6 +598,11 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
                          : applicationElement(owner);
     if (!app || app->bus.empty()) return nullptr;
     app->timeoutMs = timeoutOf(application);
+    // A menu pops up in a window of its own, which isn't among the frames: the item under the
+    // pointer is the one highlighted there.
+    if (popup)
+        if (std::string item = axtrack::menuItemAt(app->bus, x, y); !item.empty())
+            return child(app, item.c_str());
     int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
     // The frame under the point, showing ones first; then down through the component tree.
     ElementRef at;

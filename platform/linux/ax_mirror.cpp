@@ -21,8 +21,10 @@ namespace {
 
 using atspi::Variant;
 
-constexpr int callTimeoutMs = 10000;
+constexpr int callTimeoutMs = 3000;
 constexpr size_t appsKept = 3;
+// Somewhat more than a walk visits: beyond it, objects are read from the application when asked.
+constexpr size_t nodeCap = 8000;
 
 struct Node : axlinux::Facts {
     bool fetched = false; // role, name, description and states known
@@ -32,7 +34,8 @@ struct Node : axlinux::Facts {
 
 struct App {
     int pid = -1;
-    bool built = false;    // the first whole-tree answer is in
+    bool built = false;    // the first building has settled (nothing left to ask)
+    bool started = false;  // building has begun
     bool helpText = false; // the toolkit offers help texts at all
     uint64_t serial = 0;
     std::unordered_map<std::string, Node> nodes;
@@ -41,7 +44,9 @@ struct App {
 
 // Never destroyed: the event thread outlives static destruction.
 std::mutex& mutex = *new std::mutex;
-std::atomic<bool> cacheUse{true};
+// The toolkit's Cache answers a whole tree in one call, but the application does nothing else
+// meanwhile (seconds for tens of thousands of objects): off unless a test asks for it.
+std::atomic<bool> cacheUse{false};
 std::map<std::string, App>& apps = *new std::map<std::string, App>;
 uint64_t serialNow = 0;
 
@@ -52,11 +57,18 @@ Node* nodeOf(const std::string& bus, const std::string& path) {
     return n == a->second.nodes.end() ? nullptr : &n->second;
 }
 
-// Calls the mirror has in flight are few: a building mirror sends thousands, and an application
-// answers in order, so anyone else's call (the walk's own reads of what isn't mirrored yet)
-// would wait behind all of them. Event thread only.
-constexpr size_t inFlightMax = 32;
+// An application answers calls in its own main loop, and drains every call waiting before it looks
+// at its input again: a mirror keeping calls always waiting (thousands, as it builds) held a
+// 20,000-label window from its keys for 11-49 s. So calls go out in bursts; after each burst the
+// application is left alone for half as long as the burst took, and a burst that took long (a
+// busy or slow application) makes the next one smaller. Event thread only.
+constexpr size_t burstLargest = 32;
+constexpr auto burstSlow = std::chrono::milliseconds(30);
+constexpr auto burstQuick = std::chrono::milliseconds(8);
+size_t burstSize = 8;
 size_t inFlight = 0;
+bool resting = false;
+std::chrono::steady_clock::time_point burstStart;
 struct Waiting {
     std::string bus, path;
     const char *iface, *method, *type;
@@ -67,12 +79,50 @@ std::deque<Waiting>& waiting = *new std::deque<Waiting>;
 
 void send(Waiting call);
 
+// Follow-up calls are queued a moment after the answer that causes them: the mirror is built
+// when nothing is waiting a little later too. The observers then hear of it once, so a walk
+// made while it was building (partial, or read from the application) is made again.
+void settleCheck(const std::string& bus) {
+    atspi::onEventThread(
+        [bus] {
+            int pid;
+            {
+                std::lock_guard lock(mutex);
+                auto a = apps.find(bus);
+                if (a == apps.end() || a->second.built || a->second.pending) return;
+                a->second.built = true;
+                pid = a->second.pid;
+            }
+            axtrack::mirrorBuilt(bus, pid);
+        },
+        50);
+}
+
 void sendWaiting() {
-    while (inFlight < inFlightMax && !waiting.empty()) {
+    if (resting || inFlight > 0 || waiting.empty()) return;
+    burstStart = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < burstSize && !waiting.empty(); ++i) {
         Waiting next = std::move(waiting.front());
         waiting.pop_front();
         send(std::move(next));
     }
+}
+
+void burstDone() {
+    using namespace std::chrono;
+    auto took = steady_clock::now() - burstStart;
+    if (took > burstSlow)
+        burstSize = std::max<size_t>(1, burstSize / 2);
+    else if (took < burstQuick)
+        burstSize = std::min(burstLargest, burstSize * 2);
+    int restMs = std::clamp<int>(duration_cast<milliseconds>(took).count() / 2, 2, 250);
+    resting = true;
+    atspi::onEventThread(
+        [] {
+            resting = false;
+            sendWaiting();
+        },
+        restMs);
 }
 
 void send(Waiting call) {
@@ -81,16 +131,18 @@ void send(Waiting call) {
     std::string bus = call.bus;
     atspi::callAsync(call.bus, call.path, call.iface, call.method, params, call.type, callTimeoutMs,
                      [bus, done = std::move(call.done)](Variant reply) {
+                         bool settled = false;
                          {
                              std::lock_guard lock(mutex);
                              auto a = apps.find(bus);
                              if (a != apps.end()) {
                                  --a->second.pending;
                                  done(a->second, reply.get());
+                                 settled = !a->second.built && a->second.pending == 0;
                              }
                          }
-                         --inFlight;
-                         sendWaiting();
+                         if (settled) settleCheck(bus);
+                         if (--inFlight == 0) burstDone();
                      });
     if (params) g_variant_unref(params);
 }
@@ -219,10 +271,44 @@ void fetchLabel(const std::string& bus, const std::string& path) {
             });
 }
 
+bool wantsText(const axlinux::Facts& n) {
+    return n.ifacesKnown && n.hasText &&
+           (axlinux::textValued(n.role) || axlinux::textBearing(n.role));
+}
+
 // What a node needs beyond the basic facts, once those are known.
-void fetchDetails(const std::string& bus, const std::string& path, uint32_t role, bool unnamed) {
-    if (axlinux::textValued(role)) fetchText(bus, path);
+void fetchDetails(const std::string& bus, const std::string& path, bool text, bool unnamed) {
+    if (text) fetchText(bus, path);
     if (unnamed) fetchLabel(bus, path);
+}
+
+void setInterfaces(axlinux::Facts& n, GVariantIter* names) {
+    const char* name = nullptr;
+    n.hasText = n.hasDocument = false;
+    while (g_variant_iter_next(names, "&s", &name)) {
+        std::string_view i = name;
+        if (i == "org.a11y.atspi.Text") n.hasText = true;
+        if (i == "org.a11y.atspi.Document") n.hasDocument = true;
+    }
+    n.ifacesKnown = true;
+}
+
+// A string property read on its own: GetAll of the whole interface kills Qt 5's bridge.
+void askString(const std::string& bus, const std::string& path, const char* name,
+               std::function<void(App&, const char*)> done) {
+    ask(bus, path, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.a11y.atspi.Accessible", name), "(v)",
+        [done = std::move(done)](App& app, GVariant* r) {
+            const char* s = nullptr;
+            Variant inner;
+            if (r) {
+                Variant v(g_variant_get_child_value(r, 0));
+                inner.reset(g_variant_get_variant(v.get()));
+                if (g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING))
+                    s = g_variant_get_string(inner.get(), nullptr);
+            }
+            done(app, s);
+        });
 }
 
 void fetchChildren(const std::string& bus, const std::string& path) {
@@ -251,7 +337,8 @@ void fetchChildren(const std::string& bus, const std::string& path) {
                 if (std::find(kids.begin(), kids.end(), old) == kids.end()) gone.push_back(old);
             std::vector<std::string> fresh;
             for (auto& k : kids)
-                if (!app.nodes.count(k)) fresh.push_back(k);
+                if (!app.nodes.count(k) && app.nodes.size() + fresh.size() < nodeCap)
+                    fresh.push_back(k);
             it->second.children = kids;
             it->second.childrenKnown = true;
             for (auto& g : gone)
@@ -273,16 +360,16 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
         Node& n = a->second.nodes[path];
         n.parent = parent;
     }
-    auto left = std::make_shared<int>(3);
+    auto left = std::make_shared<int>(5);
     auto done = [bus, path, left](App& app) {
         if (--*left) return;
         auto it = app.nodes.find(path);
         if (it == app.nodes.end()) return;
         it->second.fetched = true;
-        uint32_t role = it->second.role;
+        bool text = wantsText(it->second);
         bool unnamed = it->second.name.empty() && it->second.description.empty();
-        atspi::onEventThread([bus, path, role, unnamed] {
-            fetchDetails(bus, path, role, unnamed);
+        atspi::onEventThread([bus, path, text, unnamed] {
+            fetchDetails(bus, path, text, unnamed);
             fetchChildren(bus, path);
         });
     };
@@ -300,16 +387,21 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
             }
             done(app);
         });
-    ask(bus, path, "org.freedesktop.DBus.Properties", "GetAll",
-        g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})",
+    askString(bus, path, "Name", [path, done](App& app, const char* s) {
+        if (auto it = app.nodes.find(path); it != app.nodes.end() && s) it->second.name = s;
+        done(app);
+    });
+    askString(bus, path, "Description", [path, done](App& app, const char* s) {
+        if (auto it = app.nodes.find(path); it != app.nodes.end() && s) it->second.description = s;
+        done(app);
+    });
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)",
         [path, done](App& app, GVariant* r) {
             if (auto it = app.nodes.find(path); it != app.nodes.end() && r) {
-                Variant dict(g_variant_get_child_value(r, 0));
-                const char* s = nullptr;
-                if (g_variant_lookup(dict.get(), "Name", "&s", &s)) it->second.name = s;
-                if (g_variant_lookup(dict.get(), "Description", "&s", &s))
-                    it->second.description = s;
-                if (g_variant_lookup(dict.get(), "HelpText", "&s", &s)) app.helpText = true;
+                GVariantIter* names = nullptr;
+                g_variant_get(r, "(as)", &names);
+                setInterfaces(it->second, names);
+                g_variant_iter_free(names);
             }
             done(app);
         });
@@ -319,7 +411,6 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
 void build(const std::string& bus) {
     ask(bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems", nullptr,
         "(a((so)(so)(so)iiassusau))", [bus](App& app, GVariant* r) {
-            app.built = true;
             if (!r) {
                 atspi::onEventThread([bus] { fetchSubtree(bus, axlinux::rootPath, ""); });
                 return;
@@ -341,17 +432,19 @@ void build(const std::string& bus) {
                 GVariantIter* states;
                 g_variant_get(item, "((&s&o)(&s&o)(&s&o)iias&su&sau)", &ob, &op, &ab, &ap, &pb, &pp,
                               &index, &count, &ifaces, &name, &role, &desc, &states);
-                g_variant_iter_free(ifaces);
                 guint32 w;
                 uint64_t st = 0;
                 for (int i = 0; i < 2 && g_variant_iter_next(states, "u", &w); ++i)
                     st |= static_cast<uint64_t>(w) << (32 * i);
                 g_variant_iter_free(states);
-                if (bus != ob) {
+                if (bus != ob || app.nodes.size() >= nodeCap) {
+                    g_variant_iter_free(ifaces);
                     g_variant_unref(item);
                     continue;
                 }
                 Node& n = app.nodes[op];
+                setInterfaces(n, ifaces);
+                g_variant_iter_free(ifaces);
                 n.role = role;
                 n.name = name;
                 n.description = desc;
@@ -388,16 +481,15 @@ void build(const std::string& bus) {
             }
             atspi::onEventThread([bus, ask, details] {
                 for (auto& p : details) {
-                    uint32_t role = 0;
-                    bool unnamed = false;
+                    bool text = false, unnamed = false;
                     {
                         std::lock_guard lock(mutex);
                         Node* n = nodeOf(bus, p);
                         if (!n) continue;
-                        role = n->role;
+                        text = wantsText(*n);
                         unnamed = n->name.empty() && n->description.empty();
                     }
-                    fetchDetails(bus, p, role, unnamed);
+                    fetchDetails(bus, p, text, unnamed);
                 }
                 std::vector<std::string> unknown;
                 {
@@ -546,6 +638,8 @@ void onEvent(const atspi::Event& e) {
         auto a = apps.find(e.sender);
         if (a == apps.end()) return;
         stranger = !a->second.nodes.count(e.path) && a->second.built;
+        // Objects beyond the cap stay unmirrored: their news costs the application nothing.
+        if (stranger && a->second.nodes.size() >= nodeCap) return;
     }
     if (e.kind != "Object") return;
     if (stranger && !(e.member == "StateChanged" && e.minor == "defunct")) {
@@ -559,7 +653,13 @@ void onEvent(const atspi::Event& e) {
     } else if (e.member == "PropertyChange") {
         propertyChanged(e);
     } else if (e.member == "TextChanged") {
-        fetchText(e.sender, e.path);
+        bool text;
+        {
+            std::lock_guard lock(mutex);
+            Node* n = nodeOf(e.sender, e.path);
+            text = n && wantsText(*n);
+        }
+        if (text) fetchText(e.sender, e.path);
     } else if (e.member == "AttributesChanged") {
         fetchLabel(e.sender, e.path);
     }

@@ -9,6 +9,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -74,23 +75,35 @@ std::map<std::string, std::chrono::steady_clock::time_point>& menuLeftAt =
     *new std::map<std::string, std::chrono::steady_clock::time_point>;
 // The name of each application's last highlighted menu item, read while it lived: Chromium
 // tears a chosen item down (nameless, a panel) before anyone can ask for its title.
+// Its box on screen too: a press on the item lands in a popup window that isn't among the
+// application's frames, and the box tells the item under the press.
+struct MenuItem {
+    std::string path, name;
+    int x = 0, y = 0, w = 0, h = 0;
+};
 std::mutex& menuNameMutex = *new std::mutex;
-std::map<std::string, std::pair<std::string, std::string>>& menuNames =
-    *new std::map<std::string, std::pair<std::string, std::string>>;
+std::map<std::string, MenuItem>& menuNames = *new std::map<std::string, MenuItem>;
 
 void rememberMenuName(const std::string& bus, const std::string& path) {
     atspi::Variant r =
         atspi::call(bus, path, "org.freedesktop.DBus.Properties", "Get",
                     g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name"), "(v)", 250);
-    std::string name;
+    MenuItem item{path, ""};
     if (r) {
         atspi::Variant v(g_variant_get_child_value(r.get(), 0));
         atspi::Variant inner(g_variant_get_variant(v.get()));
         if (g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING))
-            name = g_variant_get_string(inner.get(), nullptr);
+            item.name = g_variant_get_string(inner.get(), nullptr);
     }
+    // Toolkits pad menu labels to line up their accelerators.
+    while (!item.name.empty() && std::isspace(static_cast<unsigned char>(item.name.back())))
+        item.name.pop_back();
+    atspi::Variant box =
+        atspi::call(bus, path, "org.a11y.atspi.Component", "GetExtents",
+                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))", 250);
+    if (box) g_variant_get(box.get(), "((iiii))", &item.x, &item.y, &item.w, &item.h);
     std::lock_guard lock(menuNameMutex);
-    menuNames[bus] = {path, name};
+    menuNames[bus] = std::move(item);
 }
 
 void trackFocus(const atspi::Event& e) {
@@ -204,7 +217,9 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
     if (m == "TextChanged") {
         // Labels change their text too; only what a person edits is a value change.
         auto role = roleOf(e.sender, e.path);
-        if (role && axlinux::roleName(*role, false) == "AXStaticText") return {};
+        if (role &&
+            (axlinux::roleName(*role, false) == "AXStaticText" || axlinux::menuItemRole(*role)))
+            return {};
         return {"AXValueChanged"};
     }
     if (m == "TextCaretMoved" || m == "TextSelectionChanged") return {"AXSelectedTextChanged"};
@@ -265,6 +280,22 @@ std::string focusedPath(const std::string& bus) {
     return it == focusedByApp.end() ? std::string() : it->second;
 }
 
+void mirrorBuilt(const std::string& bus, int pid) {
+    std::vector<ax::ObserverRef> watching;
+    {
+        std::lock_guard lock(observersMutex);
+        for (auto& w : observers)
+            if (auto o = w.lock(); o && o->attached && o->pid == pid) watching.push_back(o);
+    }
+    for (auto& o : watching) {
+        {
+            std::lock_guard lock(o->mutex);
+            if (!o->notifications.count("AXWindowCreated")) continue;
+        }
+        deliver(o, axlinux::makeElement(bus, axlinux::rootPath, pid, 250), "AXWindowCreated");
+    }
+}
+
 bool passwordFocused() {
     return secure;
 }
@@ -272,9 +303,18 @@ bool passwordFocused() {
 std::optional<std::string> menuItemTitle(const std::string& bus, const std::string& path) {
     std::lock_guard lock(menuNameMutex);
     auto it = menuNames.find(bus);
-    if (it == menuNames.end() || it->second.first != path || it->second.second.empty())
+    if (it == menuNames.end() || it->second.path != path || it->second.name.empty())
         return std::nullopt;
-    return it->second.second;
+    return it->second.name;
+}
+
+std::string menuItemAt(const std::string& bus, double x, double y) {
+    std::lock_guard lock(menuNameMutex);
+    auto it = menuNames.find(bus);
+    if (it == menuNames.end()) return "";
+    const MenuItem& m = it->second;
+    if (m.w <= 0 || m.h <= 0 || x < m.x || y < m.y || x >= m.x + m.w || y >= m.y + m.h) return "";
+    return m.path;
 }
 
 } // namespace axtrack
