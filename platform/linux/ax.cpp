@@ -17,10 +17,12 @@
 #include <X11/Xatom.h>
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <thread>
 
 using atspi::Variant;
 
@@ -365,6 +367,34 @@ std::optional<Value> hiddenValue(const ElementRef& e) {
     return Value(box && (box->w == 0 || box->h == 0));
 }
 
+ElementRef lookUp(int pid) {
+    for (const std::string& name : atspi::applications(250))
+        if (atspi::pidOf(name, 250) == pid) return makeElement(name, axlinux::rootPath, pid, 250);
+    return nullptr;
+}
+
+// The application element of a process that wasn't on the bus when first asked for, once it is;
+// asked of the registry at most every half second per process.
+ElementRef joinedLater(int pid) {
+    static std::mutex& mutex = *new std::mutex;
+    static auto& lastLook = *new std::map<int, std::chrono::steady_clock::time_point>;
+    auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(mutex);
+        auto it = lastLook.find(pid);
+        if (it != lastLook.end() && now - it->second < std::chrono::milliseconds(500))
+            return nullptr;
+        if (lastLook.size() > 256) lastLook.clear();
+        lastLook[pid] = now;
+    }
+    ElementRef found = lookUp(pid);
+    if (found) {
+        std::lock_guard lock(mutex);
+        lastLook.erase(pid); // found: asked again only when asked again
+    }
+    return found;
+}
+
 // An application that isn't on the accessibility bus (a terminal without a bridge) still has its
 // X windows: the front one stands for its focused window, with the title X gives it.
 constexpr std::string_view xWindowPrefix = "x11:";
@@ -544,8 +574,7 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
 
 ElementRef applicationElement(int pid) {
     if (pid < 1) return nullptr;
-    for (const std::string& name : atspi::applications(250))
-        if (atspi::pidOf(name, 250) == pid) return makeElement(name, axlinux::rootPath, pid, 250);
+    if (ElementRef found = lookUp(pid)) return found;
     // Not on the bus (yet, or ever): an element whose every read is absent.
     return makeElement("", axlinux::rootPath, pid, 250);
 }
@@ -557,7 +586,13 @@ void setMessagingTimeout(const ElementRef& element, float seconds) {
 
 std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name) {
     if (!element) return std::nullopt;
-    if (element->bus.empty()) return withoutBus(element, name);
+    if (element->bus.empty()) {
+        // An application that joined the bus after it was first looked for (GTK joins as its
+        // first window maps) is read there from then on.
+        if (!element->path.starts_with(xWindowPrefix))
+            if (ElementRef joined = joinedLater(element->pid)) return copyAttribute(joined, name);
+        return withoutBus(element, name);
+    }
     if (name == "AXTitle")
         if (auto t = axtrack::menuItemTitle(element->bus, element->path)) return Value(*t);
     if (name == "AXHidden") return hiddenValue(element);
@@ -600,9 +635,15 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     app->timeoutMs = timeoutOf(application);
     // A menu pops up in a window of its own, which isn't among the frames: the item under the
     // pointer is the one highlighted there.
-    if (popup)
+    // The item is highlighted as the pointer reaches it, moments before a press that follows
+    // at once: its news may still be on its way.
+    // (Not every toolkit's menu window is told apart from the window below: a highlighted
+    // item's box counts wherever it is, until the item is left.)
+    for (int tries = 0; tries < (popup ? 8 : 1); ++tries) {
+        if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(25));
         if (std::string item = axtrack::menuItemAt(app->bus, x, y); !item.empty())
             return child(app, item.c_str());
+    }
     int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
     // The frame under the point, showing ones first; then down through the component tree.
     ElementRef at;

@@ -35,8 +35,10 @@ struct Node : axlinux::Facts {
 struct App {
     int pid = -1;
     bool built = false;    // the first building has settled (nothing left to ask)
-    bool started = false;  // building has begun
     bool helpText = false; // the toolkit offers help texts at all
+    size_t fresh = 0;      // objects learnt since the observers last heard
+    bool noticeDue = false;
+    std::chrono::steady_clock::time_point noticedAt;
     uint64_t serial = 0;
     std::unordered_map<std::string, Node> nodes;
     size_t pending = 0;
@@ -79,23 +81,49 @@ std::deque<Waiting>& waiting = *new std::deque<Waiting>;
 
 void send(Waiting call);
 
-// Follow-up calls are queued a moment after the answer that causes them: the mirror is built
-// when nothing is waiting a little later too. The observers then hear of it once, so a walk
-// made while it was building (partial, or read from the application) is made again.
-void settleCheck(const std::string& bus) {
+// A walk made while the mirror was building read the application live and may have been
+// partial, or made before the window had its content (an editor loading its file, a page
+// loading): when the mirror has settled after its first building, or after learning many new
+// objects, the observers hear of it and the window is read again from memory. Follow-up calls
+// are queued a moment after the answer that causes them, so settled means nothing is waiting a
+// little later too. At most one notice in noticeGap per application.
+constexpr size_t freshForNotice = 20;
+constexpr auto noticeGap = std::chrono::seconds(2);
+
+bool hasNews(const App& app) {
+    return !app.pending && (!app.built || app.fresh >= freshForNotice);
+}
+
+void settleCheck(const std::string& bus, bool due = false) {
     atspi::onEventThread(
-        [bus] {
+        [bus, due] {
             int pid;
             {
                 std::lock_guard lock(mutex);
                 auto a = apps.find(bus);
-                if (a == apps.end() || a->second.built || a->second.pending) return;
-                a->second.built = true;
-                pid = a->second.pid;
+                if (a == apps.end()) return;
+                App& app = a->second;
+                if (due) app.noticeDue = false;
+                if (!hasNews(app)) return;
+                auto wait = app.noticedAt + noticeGap - std::chrono::steady_clock::now();
+                if (wait > wait.zero()) {
+                    if (!app.noticeDue) {
+                        app.noticeDue = true;
+                        int ms = static_cast<int>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(wait).count());
+                        atspi::onEventThread([bus] { settleCheck(bus, true); }, ms + 1);
+                    }
+                    return;
+                }
+                app.built = true;
+                app.fresh = 0;
+                app.noticeDue = false;
+                app.noticedAt = std::chrono::steady_clock::now();
+                pid = app.pid;
             }
             axtrack::mirrorBuilt(bus, pid);
         },
-        50);
+        due ? 0 : 50);
 }
 
 void sendWaiting() {
@@ -138,7 +166,7 @@ void send(Waiting call) {
                              if (a != apps.end()) {
                                  --a->second.pending;
                                  done(a->second, reply.get());
-                                 settled = !a->second.built && a->second.pending == 0;
+                                 settled = hasNews(a->second) && !a->second.noticeDue;
                              }
                          }
                          if (settled) settleCheck(bus);
@@ -357,8 +385,9 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
         std::lock_guard lock(mutex);
         auto a = apps.find(bus);
         if (a == apps.end()) return;
-        Node& n = a->second.nodes[path];
-        n.parent = parent;
+        auto [it, added] = a->second.nodes.try_emplace(path);
+        if (added) ++a->second.fresh;
+        it->second.parent = parent;
     }
     auto left = std::make_shared<int>(5);
     auto done = [bus, path, left](App& app) {
@@ -443,6 +472,7 @@ void build(const std::string& bus) {
                     continue;
                 }
                 Node& n = app.nodes[op];
+                ++app.fresh;
                 setInterfaces(n, ifaces);
                 g_variant_iter_free(ifaces);
                 n.role = role;
@@ -637,7 +667,9 @@ void onEvent(const atspi::Event& e) {
         std::lock_guard lock(mutex);
         auto a = apps.find(e.sender);
         if (a == apps.end()) return;
-        stranger = !a->second.nodes.count(e.path) && a->second.built;
+        // Also while building: a toolkit adds children to a window it is setting up without
+        // telling the window, and the mirror would keep it empty.
+        stranger = !a->second.nodes.count(e.path);
         // Objects beyond the cap stay unmirrored: their news costs the application nothing.
         if (stranger && a->second.nodes.size() >= nodeCap) return;
     }

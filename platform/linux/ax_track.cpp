@@ -42,6 +42,9 @@ std::atomic<bool> secure{false};
 std::mutex& observersMutex = *new std::mutex;
 std::vector<std::weak_ptr<ax::Observer>>& observers = *new std::vector<std::weak_ptr<ax::Observer>>;
 
+// Connections whose mirror an observer has asked for. Event thread only.
+std::set<std::string>& mirroredBuses = *new std::set<std::string>;
+
 // Roles seldom change: remembered per object so the event thread asks each object once.
 std::unordered_map<std::string, uint32_t>& roles = *new std::unordered_map<std::string, uint32_t>;
 
@@ -80,6 +83,7 @@ std::map<std::string, std::chrono::steady_clock::time_point>& menuLeftAt =
 struct MenuItem {
     std::string path, name;
     int x = 0, y = 0, w = 0, h = 0;
+    std::optional<std::chrono::steady_clock::time_point> leftAt;
 };
 std::mutex& menuNameMutex = *new std::mutex;
 std::map<std::string, MenuItem>& menuNames = *new std::map<std::string, MenuItem>;
@@ -88,7 +92,8 @@ void rememberMenuName(const std::string& bus, const std::string& path) {
     atspi::Variant r =
         atspi::call(bus, path, "org.freedesktop.DBus.Properties", "Get",
                     g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name"), "(v)", 250);
-    MenuItem item{path, ""};
+    MenuItem item;
+    item.path = path;
     if (r) {
         atspi::Variant v(g_variant_get_child_value(r.get(), 0));
         atspi::Variant inner(g_variant_get_variant(v.get()));
@@ -104,6 +109,16 @@ void rememberMenuName(const std::string& bus, const std::string& path) {
     if (box) g_variant_get(box.get(), "((iiii))", &item.x, &item.y, &item.w, &item.h);
     std::lock_guard lock(menuNameMutex);
     menuNames[bus] = std::move(item);
+}
+
+// An item no longer highlighted is soon no longer under the pointer. (The press that chose it
+// may be looked up after the toolkit has let go of it already.)
+constexpr auto menuBoxKept = std::chrono::seconds(1);
+
+void leaveMenuItem(const std::string& bus, const std::string& path) {
+    std::lock_guard lock(menuNameMutex);
+    if (auto it = menuNames.find(bus); it != menuNames.end() && it->second.path == path)
+        it->second.leftAt = std::chrono::steady_clock::now();
 }
 
 void trackFocus(const atspi::Event& e) {
@@ -190,6 +205,7 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
             if (!role || !axlinux::menuItemRole(*role)) return {};
             auto it = menuClosing.find(e.sender);
             if (e.minor == "selected" && !e.detail1) {
+                leaveMenuItem(e.sender, e.path);
                 menuClosing[e.sender] = e.path;
                 menuLeftAt[e.sender] = std::chrono::steady_clock::now();
                 if (auto h = menuHighlighted.find(e.sender);
@@ -254,6 +270,12 @@ void onEvent(const atspi::Event& e) {
     int pid = atspi::pidOf(e.sender, 250);
     std::erase_if(watching, [&](auto& o) { return o->pid != pid; });
     if (watching.empty()) return;
+    // An observed application that joined the bus after it was observed: mirrored from its
+    // first event on.
+    if (mirroredBuses.insert(e.sender).second) {
+        if (mirroredBuses.size() > 256) mirroredBuses = {e.sender};
+        axmirror::mirror(e.sender, pid);
+    }
     std::string path = e.path;
     std::vector<std::string> notes = notificationsOf(e, path);
     for (const std::string& note : notes)
@@ -313,6 +335,7 @@ std::string menuItemAt(const std::string& bus, double x, double y) {
     auto it = menuNames.find(bus);
     if (it == menuNames.end()) return "";
     const MenuItem& m = it->second;
+    if (m.leftAt && std::chrono::steady_clock::now() - *m.leftAt > menuBoxKept) return "";
     if (m.w <= 0 || m.h <= 0 || x < m.x || y < m.y || x >= m.x + m.w || y >= m.y + m.h) return "";
     return m.path;
 }

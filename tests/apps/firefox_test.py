@@ -7,7 +7,6 @@ from appdesk import App, AppCase, write_document
 
 class Firefox(AppCase):
     NAME = "Firefox ESR"
-    WORKS = {"app", "window", "page", "focus", "keys", "frames", "alive"}
     TEXT_WAIT = 60
     DOC_AT = (0.5, 0.5)
 

@@ -7,8 +7,6 @@ from appdesk import HERE, PYTHON, App, AppCase, write_document
 
 class Gtk4(AppCase):
     NAME = "GTK4 editor"
-    WORKS = {"app", "window", "focus", "value", "click", "copy", "keys", "text", "frames",
-             "alive"}
     BUTTON = (("push button",), "Bold")
 
     def start(self):

@@ -7,7 +7,6 @@ from appdesk import HERE, PYTHON, App, AppCase, write_document
 
 class Qt5(AppCase):
     NAME = "Qt5 editor"
-    WORKS = {"app", "window", "alive", "keys", "frames"}
 
     def start(self):
         doc = write_document(self.docs, "notes.txt")

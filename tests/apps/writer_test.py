@@ -7,7 +7,6 @@ from appdesk import App, AppCase, write_document
 
 class Writer(AppCase):
     NAME = "LibreOffice Writer"
-    WORKS = {"app", "window", "keys", "frames", "alive"}
     TEXT_WAIT = 60
 
     def start(self):

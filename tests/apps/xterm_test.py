@@ -6,7 +6,6 @@ from appdesk import App, AppCase, write_document
 
 class Xterm(AppCase):
     NAME = "xterm"
-    WORKS = {"app", "window", "keys", "frames", "alive"}
     TEXT_WAIT = 5
 
     def start(self):
