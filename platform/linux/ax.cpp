@@ -261,7 +261,12 @@ ElementRef focusedElement(const ElementRef& app) {
         }
         if (focused) return e;
     }
-    if (ElementRef w = activeWindow(app)) return searchFocused(w);
+    ElementRef w = activeWindow(app);
+    if (!w) return nullptr;
+    if (ElementRef found = searchFocused(w)) return found;
+    // Toolkits without the Collection interface (GTK 4, Qt): the mirror knows the states.
+    if (std::string path = axmirror::focusedPath(app->bus, w->path); !path.empty())
+        return child(app, path.c_str());
     return nullptr;
 }
 
@@ -302,24 +307,32 @@ std::optional<Point> clientOrigin(unsigned long window) {
 // Some toolkits (GTK 4) can't tell screen coordinates and answer window-relative ones instead:
 // a box that reads the same in both is moved by the window's origin from X. (A window at the
 // screen's origin reads the same either way, and moving by zero changes nothing.)
-std::optional<Box> screenExtents(const ElementRef& e) {
-    auto screen = liveExtents(e, ATSPI_COORD_TYPE_SCREEN);
-    if (!screen) return std::nullopt;
+// What the element's "screen" coordinates lack: the origin of its window, for a toolkit that
+// answers window coordinates; (0, 0) for one that tells the screen's.
+Point windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
+    if (!screen) return {};
     auto window = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
-    if (!window || window->x != screen->x || window->y != screen->y) return screen;
+    if (!window || window->x != screen->x || window->y != screen->y) return {};
     auto front = frontWindowOf(e->pid);
-    if (!front) return screen;
+    if (!front) return {};
     auto origin = clientOrigin(front->number);
-    if (!origin || (origin->x == 0 && origin->y == 0)) return screen;
+    if (!origin) return {};
     // A window that draws its own frame keeps a shadow margin around its content.
     auto margins =
         xlinux::cardinals(xlinux::display(), front->number, "_GTK_FRAME_EXTENTS", XA_CARDINAL);
-    if (margins.size() == 4) {
+    if (margins.size() == 4 && (origin->x != 0 || origin->y != 0)) {
         origin->x += static_cast<double>(margins[0]);
         origin->y += static_cast<double>(margins[2]);
     }
-    screen->x += static_cast<int>(origin->x);
-    screen->y += static_cast<int>(origin->y);
+    return *origin;
+}
+
+std::optional<Box> screenExtents(const ElementRef& e) {
+    auto screen = liveExtents(e, ATSPI_COORD_TYPE_SCREEN);
+    Point off = windowOffset(e, screen);
+    if (!screen) return std::nullopt;
+    screen->x += static_cast<int>(off.x);
+    screen->y += static_cast<int>(off.y);
     return screen;
 }
 
@@ -570,6 +583,37 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
     return std::nullopt;
 }
 
+// A press lands on the control, not on the label inside it (GTK 4 buttons hold a label child).
+ElementRef pressedControl(const ElementRef& at) {
+    if (!at) return at;
+    auto role = liveRole(at);
+    if (!role || (*role != ATSPI_ROLE_LABEL && *role != ATSPI_ROLE_STATIC &&
+                  *role != ATSPI_ROLE_ICON && *role != ATSPI_ROLE_IMAGE))
+        return at;
+    Variant v = property(at, "org.a11y.atspi.Accessible", "Parent");
+    if (!v || !g_variant_is_of_type(v.get(), G_VARIANT_TYPE("(so)"))) return at;
+    const char* bus = nullptr;
+    const char* path = nullptr;
+    g_variant_get(v.get(), "(&s&o)", &bus, &path);
+    ElementRef parent = bus == at->bus ? child(at, path) : nullptr;
+    auto parentRole = parent ? liveRole(parent) : std::nullopt;
+    if (!parentRole) return at;
+    switch (*parentRole) {
+    case ATSPI_ROLE_PUSH_BUTTON:
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+    case ATSPI_ROLE_CHECK_BOX:
+    case ATSPI_ROLE_RADIO_BUTTON:
+    case ATSPI_ROLE_LINK:
+    case ATSPI_ROLE_MENU_ITEM:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM:
+    case ATSPI_ROLE_PAGE_TAB:
+        return parent;
+    default:
+        return at;
+    }
+}
+
 } // namespace
 
 ElementRef applicationElement(int pid) {
@@ -644,24 +688,30 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
         if (std::string item = axtrack::menuItemAt(app->bus, x, y); !item.empty())
             return child(app, item.c_str());
     }
-    int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
-    // The frame under the point, showing ones first; then down through the component tree.
+    // The frame under the point, showing ones first; then down through the component tree. The
+    // point is given in the frame's own terms (window coordinates for GTK 4).
     ElementRef at;
+    int ax = 0, ay = 0;
     for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
         auto s = liveStates(w);
         if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
+        Point off = windowOffset(w, liveExtents(w, ATSPI_COORD_TYPE_SCREEN));
+        int ix = static_cast<int>(std::floor(x - off.x));
+        int iy = static_cast<int>(std::floor(y - off.y));
         Variant r = ask(w, "org.a11y.atspi.Component", "Contains",
                         g_variant_new("(iiu)", ix, iy, ATSPI_COORD_TYPE_SCREEN), "(b)");
         gboolean in = FALSE;
         if (r) g_variant_get(r.get(), "(b)", &in);
         if (in) {
             at = w;
+            ax = ix;
+            ay = iy;
             if (has(*s, ATSPI_STATE_ACTIVE)) break;
         }
     }
     for (int depth = 0; at && depth < 64; ++depth) {
         Variant r = ask(at, "org.a11y.atspi.Component", "GetAccessibleAtPoint",
-                        g_variant_new("(iiu)", ix, iy, ATSPI_COORD_TYPE_SCREEN), "((so))");
+                        g_variant_new("(iiu)", ax, ay, ATSPI_COORD_TYPE_SCREEN), "((so))");
         if (!r) break;
         const char* bus = nullptr;
         const char* path = nullptr;
@@ -674,7 +724,7 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
         }
         at = next;
     }
-    return at;
+    return pressedControl(at);
 }
 
 int processOf(const ElementRef& element) {

@@ -44,6 +44,8 @@ struct App {
     size_t pending = 0;
 };
 
+std::atomic<bool> enabled{true};
+
 // Never destroyed: the event thread outlives static destruction.
 std::mutex& mutex = *new std::mutex;
 // The toolkit's Cache answers a whole tree in one call, but the application does nothing else
@@ -732,7 +734,6 @@ void mirror(const std::string& bus, int pid) {
     });
 }
 
-std::atomic<bool> enabled{true};
 
 void setCacheUse(bool on) {
     cacheUse = on;
@@ -754,6 +755,26 @@ bool withFacts(const std::string& bus, const std::string& path,
     if (!n || !n->fetched) return false;
     read(*n);
     return true;
+}
+
+std::string focusedPath(const std::string& bus, const std::string& within) {
+    if (!enabled) return "";
+    std::lock_guard lock(mutex);
+    auto a = apps.find(bus);
+    if (a == apps.end()) return "";
+    auto& nodes = a->second.nodes;
+    for (auto& [path, n] : nodes) {
+        if (!((n.states >> ATSPI_STATE_FOCUSED) & 1) || axlinux::windowRole(n.role)) continue;
+        if (within.empty()) return path;
+        // Below the window: up through the parents the mirror knows.
+        std::string up = n.parent;
+        for (int depth = 0; !up.empty() && depth < 64; ++depth) {
+            if (up == within) return path;
+            auto p = nodes.find(up);
+            up = p == nodes.end() ? "" : p->second.parent;
+        }
+    }
+    return "";
 }
 
 Stats stats(const std::string& bus) {

@@ -7,7 +7,7 @@ from appdesk import HERE, PYTHON, App, AppCase, write_document
 
 class Gtk4(AppCase):
     NAME = "GTK4 editor"
-    BUTTON = (("push button",), "Bold")
+    BUTTON = (("push button",), "Bold", "AXButton")
 
     def start(self):
         doc = write_document(self.docs, "notes.txt")

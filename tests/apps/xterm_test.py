@@ -11,7 +11,7 @@ class Xterm(AppCase):
     def start(self):
         doc = write_document(self.docs, "notes.txt")
         return App(self.desk, ["xterm", "-T", "Terminal notes", "-geometry", "100x30+40+40",
-                               "-e", "sh", "-c", f"cat {doc}; exec cat > /dev/null"],
+                               "-e", "sh", "-c", f"trap '' INT; cat {doc}; exec cat > /dev/null"],
                    window_name="Terminal notes")
 
     def scenario(self, m):
