@@ -452,6 +452,33 @@ std::optional<Value> documentUri(const ElementRef& e) {
     return std::nullopt;
 }
 
+// A document's address as a page: a browser's own window (Firefox's "chrome://browser/...") is
+// none.
+std::optional<Value> pageAddress(const ElementRef& e) {
+    auto uri = documentUri(e);
+    if (uri && std::get<std::string>(*uri).starts_with("chrome:")) return std::nullopt;
+    return uri;
+}
+
+// Firefox draws its own window as a document too ("chrome://browser/..."): that one is no page.
+// Asked once per document.
+bool browserChrome(const ElementRef& e) {
+    static std::mutex& mutex = *new std::mutex;
+    static auto& known = *new std::map<std::string, bool>;
+    std::string key = e->bus + e->path;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = known.find(key); it != known.end()) return it->second;
+    }
+    auto uri = documentUri(e);
+    if (!uri) return false; // not known yet: asked again next time
+    bool chrome = std::get<std::string>(*uri).starts_with("chrome:");
+    std::lock_guard lock(mutex);
+    if (known.size() > 4096) known.clear();
+    known[key] = chrome;
+    return chrome;
+}
+
 // Reads the mirror can answer; nullopt in the outer optional means "ask the application".
 std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_view name) {
     std::optional<std::optional<Value>> out;
@@ -573,7 +600,7 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         if (ElementRef f = focusedElement(e)) return Value(f);
         return std::nullopt;
     }
-    if (name == "AXURL" || name == "AXDocument") return documentUri(e);
+    if (name == "AXURL" || name == "AXDocument") return pageAddress(e);
     if (name == "AXFocused" || name == "AXEnabled") {
         auto s = liveStates(e);
         if (!s) return std::nullopt;
@@ -640,8 +667,11 @@ std::optional<Value> copyAttribute(const ElementRef& element, std::string_view n
     if (name == "AXTitle")
         if (auto t = axtrack::menuItemTitle(element->bus, element->path)) return Value(*t);
     if (name == "AXHidden") return hiddenValue(element);
-    if (auto m = fromMirror(element, name)) return *m;
-    return live(element, name);
+    auto m = fromMirror(element, name);
+    auto v = m ? *m : live(element, name);
+    if (name == "AXRole" && v && std::get<std::string>(*v) == "AXWebArea" && browserChrome(element))
+        return Value(std::string("AXGroup"));
+    return v;
 }
 
 bool setAttribute(const ElementRef& element, std::string_view name, const Value& value) {

@@ -734,7 +734,6 @@ void mirror(const std::string& bus, int pid) {
     });
 }
 
-
 void setCacheUse(bool on) {
     cacheUse = on;
 }

@@ -60,7 +60,8 @@ const std::unordered_map<uint32_t, RoleInfo>& table() {
         {ATSPI_ROLE_ALERT, {"AXWindow"}},
         {ATSPI_ROLE_WINDOW, {"AXWindow"}},
         {ATSPI_ROLE_DOCUMENT_WEB, {"AXWebArea", false, true}},
-        {ATSPI_ROLE_DOCUMENT_FRAME, {"AXWebArea", false, true}},
+        // Firefox's own window is a document frame: the page is the "document web" inside it.
+        {ATSPI_ROLE_DOCUMENT_FRAME, {"AXGroup", false, true}},
         {ATSPI_ROLE_DOCUMENT_TEXT, {"AXTextArea", true}},
         {ATSPI_ROLE_DOCUMENT_EMAIL, {"AXTextArea", true}},
         {ATSPI_ROLE_TERMINAL, {"AXTextArea", true}},

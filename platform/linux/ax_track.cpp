@@ -183,8 +183,27 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
     }
     if (e.kind != "Object") return {};
     if (m == "StateChanged") {
-        if (e.minor == "focused" && e.detail1 && !focusRepeated)
-            return {"AXFocusedUIElementChanged"};
+        if (e.minor == "focused" && e.detail1) {
+            // Firefox and GTK 4 move the focus through a menu's items instead of selecting them.
+            auto role = roleOf(e.sender, e.path);
+            if (role && axlinux::menuItemRole(*role)) {
+                menuHighlighted[e.sender] = e.path;
+                rememberMenuName(e.sender, e.path);
+            }
+            if (!focusRepeated) return {"AXFocusedUIElementChanged"};
+            return {};
+        }
+        // ... and their menus stop showing once one is chosen.
+        if (e.minor == "showing" && !e.detail1) {
+            if (auto h = menuHighlighted.find(e.sender); h != menuHighlighted.end()) {
+                auto role = roleOf(e.sender, e.path);
+                if (role && (*role == ATSPI_ROLE_MENU || *role == ATSPI_ROLE_POPUP_MENU)) {
+                    path = h->second;
+                    menuHighlighted.erase(h);
+                    return {"AXMenuItemSelected"};
+                }
+            }
+        }
         if (e.minor == "checked") return {"AXValueChanged"};
         // A frame may turn active only after its window:activate was sent (Chromium opening a
         // window under load): the read that event started saw the old frame, so read again.
@@ -236,6 +255,12 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
         if (role &&
             (axlinux::roleName(*role, false) == "AXStaticText" || axlinux::menuItemRole(*role)))
             return {};
+        // A page's or a panel's own text changing (a browser filling a side bar) is no edit.
+        bool readOnly = false;
+        axmirror::withFacts(e.sender, e.path, [&](const axlinux::Facts& f) {
+            readOnly = f.states && !((f.states >> ATSPI_STATE_EDITABLE) & 1);
+        });
+        if (readOnly) return {};
         return {"AXValueChanged"};
     }
     if (m == "TextCaretMoved" || m == "TextSelectionChanged") return {"AXSelectedTextChanged"};

@@ -9,6 +9,9 @@ class Firefox(AppCase):
     NAME = "Firefox ESR"
     TEXT_WAIT = 60
     DOC_AT = (0.5, 0.5)
+    # High enough for its long context menu to open downwards (items still move as it fills).
+    MENU_AT = (0.3, 0.3)
+    BUTTON = (("push button",), "Reload", "AXButton")
 
     def start(self):
         server = self.desk.serve()
