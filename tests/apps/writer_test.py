@@ -8,6 +8,8 @@ from appdesk import App, AppCase, write_document
 class Writer(AppCase):
     NAME = "LibreOffice Writer"
     TEXT_WAIT = 60
+    BUTTON = (("push button",), "Copy", "AXButton")
+    ITEM = r"\s*Paste\s*"
 
     def start(self):
         doc = write_document(self.docs, "notes.txt")
