@@ -366,18 +366,76 @@ bool showingUntold(const ElementRef& e) {
     return untold;
 }
 
-// Not on screen: an unselected notebook page, a widget never shown. An object that answered no
-// states is not taken for hidden.
-std::optional<Value> hiddenValue(const ElementRef& e) {
+// Its states and role, and its parent's path ("" when unknown): from the mirror, else asked.
+struct Place {
     std::optional<uint64_t> states;
-    if (!axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) { states = f.states; }))
-        states = liveStates(e);
-    if (!states) return std::nullopt;
-    if (*states == 0) return Value(false);
-    if (!has(*states, ATSPI_STATE_VISIBLE)) return Value(true);
-    if (!showingUntold(e)) return Value(!has(*states, ATSPI_STATE_SHOWING));
-    auto box = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
-    return Value(box && (box->w == 0 || box->h == 0));
+    std::optional<uint32_t> role;
+    std::string parent;
+};
+
+Place placeOf(const ElementRef& e, bool withParent) {
+    Place p;
+    if (axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) {
+            p.states = f.states;
+            p.role = f.role;
+            p.parent = f.parent;
+        }))
+        return p;
+    p.states = liveStates(e);
+    if (!withParent) return p;
+    p.role = liveRole(e);
+    Variant v = property(e, "org.a11y.atspi.Accessible", "Parent");
+    if (v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE("(so)"))) {
+        const char* bus = nullptr;
+        const char* path = nullptr;
+        g_variant_get(v.get(), "(&s&o)", &bus, &path);
+        if (bus == e->bus && std::string_view(path) != axlinux::nullPath) p.parent = path;
+    }
+    return p;
+}
+
+// Lists, tables and trees keep their rows off screen when scrolled away: those are still the
+// window's content, read as before.
+bool scrolledContainer(uint32_t role) {
+    switch (role) {
+    case ATSPI_ROLE_LIST:
+    case ATSPI_ROLE_LIST_BOX:
+    case ATSPI_ROLE_TABLE:
+    case ATSPI_ROLE_TREE_TABLE:
+    case ATSPI_ROLE_TREE:
+    case ATSPI_ROLE_TABLE_ROW:
+    case ATSPI_ROLE_TREE_ITEM:
+    case ATSPI_ROLE_SCROLL_PANE:
+    case ATSPI_ROLE_VIEWPORT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Not on screen: an unselected notebook page, a widget never shown, a GTK 4 widget kept at zero
+// size (the walk leaves out what is below it too). An object that answered no states is not
+// taken for hidden.
+std::optional<Value> hiddenValue(const ElementRef& e) {
+    Place p = placeOf(e, false);
+    if (!p.states) return std::nullopt;
+    if (*p.states == 0) return Value(false);
+    if (!has(*p.states, ATSPI_STATE_VISIBLE)) return Value(true);
+    if (showingUntold(e)) {
+        auto box = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
+        return Value(box && (box->w == 0 || box->h == 0));
+    }
+    if (has(*p.states, ATSPI_STATE_SHOWING)) return Value(false);
+    if (!p.role) p = placeOf(e, true);
+    if (p.parent.empty()) return Value(false);
+    // Scrolled away rather than hidden when it lies in a scrolled area a few levels up.
+    std::string at = p.parent;
+    for (int depth = 0; depth < 6 && !at.empty(); ++depth) {
+        Place up = placeOf(child(e, at.c_str()), true);
+        if (up.role && scrolledContainer(*up.role)) return Value(false);
+        at = up.parent;
+    }
+    return Value(true);
 }
 
 ElementRef lookUp(int pid) {
@@ -713,7 +771,8 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     // at once: its news may still be on its way.
     // (Not every toolkit's menu window is told apart from the window below: a highlighted
     // item's box counts wherever it is, until the item is left.)
-    for (int tries = 0; tries < (popup ? 8 : 1); ++tries) {
+    bool menu = popup || axtrack::menuActive(app->bus);
+    for (int tries = 0; tries < (menu ? 12 : 1); ++tries) {
         if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(25));
         if (std::string item = axtrack::menuItemAt(app->bus, x, y); !item.empty())
             return child(app, item.c_str());

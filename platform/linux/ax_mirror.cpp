@@ -28,7 +28,6 @@ constexpr size_t nodeCap = 8000;
 
 struct Node : axlinux::Facts {
     bool fetched = false; // role, name, description and states known
-    std::string parent;
     unsigned childrenGen = 0, textGen = 0, labelGen = 0, statesGen = 0;
 };
 

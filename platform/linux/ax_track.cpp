@@ -89,6 +89,13 @@ std::mutex& menuNameMutex = *new std::mutex;
 std::map<std::string, MenuItem>& menuNames = *new std::map<std::string, MenuItem>;
 
 void rememberMenuName(const std::string& bus, const std::string& path) {
+    {
+        // Known as highlighted at once: a press being looked up waits for its box.
+        std::lock_guard lock(menuNameMutex);
+        MenuItem& m = menuNames[bus];
+        m = MenuItem();
+        m.path = path;
+    }
     atspi::Variant r =
         atspi::call(bus, path, "org.freedesktop.DBus.Properties", "Get",
                     g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name"), "(v)", 250);
@@ -108,12 +115,13 @@ void rememberMenuName(const std::string& bus, const std::string& path) {
                     g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))", 250);
     if (box) g_variant_get(box.get(), "((iiii))", &item.x, &item.y, &item.w, &item.h);
     std::lock_guard lock(menuNameMutex);
-    menuNames[bus] = std::move(item);
+    MenuItem& m = menuNames[bus];
+    if (m.path == path && !m.leftAt) m = std::move(item);
 }
 
 // An item no longer highlighted is soon no longer under the pointer. (The press that chose it
 // may be looked up after the toolkit has let go of it already.)
-constexpr auto menuBoxKept = std::chrono::seconds(1);
+constexpr auto menuBoxKept = std::chrono::seconds(2);
 
 void leaveMenuItem(const std::string& bus, const std::string& path) {
     std::lock_guard lock(menuNameMutex);
@@ -353,6 +361,14 @@ std::optional<std::string> menuItemTitle(const std::string& bus, const std::stri
     if (it == menuNames.end() || it->second.path != path || it->second.name.empty())
         return std::nullopt;
     return it->second.name;
+}
+
+bool menuActive(const std::string& bus) {
+    std::lock_guard lock(menuNameMutex);
+    auto it = menuNames.find(bus);
+    return it != menuNames.end() &&
+           (!it->second.leftAt ||
+            std::chrono::steady_clock::now() - *it->second.leftAt < menuBoxKept);
 }
 
 std::string menuItemAt(const std::string& bus, double x, double y) {

@@ -161,6 +161,22 @@ class App:
                 time.sleep(0.1)
 
 
+def firefox(desk, url, window_name):
+    """Firefox ESR on a fresh profile with accessibility on, showing url."""
+    profile = os.path.join(desk.tmp, "firefox-profile")
+    os.mkdir(profile)
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        for pref in ('"browser.shell.checkDefaultBrowser", false',
+                     '"browser.startup.homepage_override.mstone", "ignore"',
+                     '"datareporting.policy.dataSubmissionEnabled", false',
+                     '"app.update.enabled", false', '"browser.aboutwelcome.enabled", false',
+                     '"accessibility.force_disabled", 0'):
+            f.write(f"user_pref({pref});\n")
+    env = dict(desk.env, GNOME_ACCESSIBILITY="1", MOZ_DISABLE_CONTENT_SANDBOX="1")
+    return App(desk, ["firefox-esr", "--no-remote", "--new-instance", "--profile", profile, url],
+               env=env, window_name=window_name, timeout=180)
+
+
 class AppCase(unittest.TestCase):
     """One application, one desktop, one recording: `steps` runs the person's part, each check
     records what it found in self.found."""
@@ -319,6 +335,10 @@ class AppCase(unittest.TestCase):
             time.sleep(0.3)
         chosen = click = None
         if item:
+            # As a person does: onto the item, then the press (the item's highlight is what
+            # tells the press inside a popup menu).
+            self.desk.move(item["x"], item["y"])
+            time.sleep(0.3)
             self.desk.click(item["x"], item["y"])
             chosen = self.wait_for("menu", m, 10, lambda e: e.get("app") == self.app_name)
             click = self.wait_for("click", m, 5, lambda e: (e["x"], e["y"]) ==
