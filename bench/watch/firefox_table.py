@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""The walk of a big Firefox table: from the "window" event to a complete "text" (partial
-false, every cell), against a small table in the same run.
+"""The walk of a big Firefox table: from the "window" event to the "text" holding the most of
+its cells, against a small table in the same run.
 
     bench/watch/firefox_table.py [BUILD_DIR] [CELLS] [SMALL_CELLS]
 
@@ -37,12 +37,22 @@ def table_walk(cells):
         desk.activate(window=app.xid, timeout=60)
         window = w.wait("window", timeout=120, window=lambda t: t.startswith("Table"))
         at = w.times[w.index(window)]
-        whole = w.wait("text", timeout=300, pred=lambda e: not e["partial"] and len(
-            re.findall(r"\bc\d+x\d+\b", e["text"])) >= cells)
-        took = w.times[w.index(whole)] - at
-        texts = [e for e in w.since(w.index(window), "text")]
-        print(f"{cells:6} cells: complete \"text\" {took:5.2f} s after \"window\" "
-              f"({len(texts)} \"text\" events, first partial {texts[0]['partial']})")
+        # The walk visits 6,000 elements at most: a bigger table stays partial. The figure is
+        # the time to the text holding the most cells within a minute.
+        deadline = time.monotonic() + 60
+        best, took, partial = -1, 0.0, True
+        while time.monotonic() < deadline:
+            for e in w.since(w.index(window), "text"):
+                n = len(re.findall(r"\bc\d+x\d+\b", e["text"]))
+                if n > best:
+                    best, took, partial = n, w.times[w.index(e)] - at, e["partial"]
+            if best >= cells:
+                break
+            time.sleep(0.5)
+        texts = w.since(w.index(window), "text")
+        print(f"{cells:6} cells: {best} read {took:5.2f} s after \"window\" (partial {partial}; "
+              f"{len(texts)} \"text\" events, the first partial {texts[0]['partial']} "
+              f"with {len(re.findall(r'c[0-9]+x[0-9]+', texts[0]['text']))} cells)")
         return took
 
 

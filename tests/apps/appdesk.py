@@ -17,8 +17,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 from watchdesk import PYTHON, ROOT, Desk, Proc  # noqa: E402
 
-CHECKS = ("app", "window", "page", "focus", "value", "click", "menu", "copy", "keys", "text",
-          "frames", "alive")
 README = os.path.join(ROOT, "README.md")
 
 # 100 marker words among 300 ordinary ones, ten paragraphs of forty words.
