@@ -681,18 +681,34 @@ void onEvent(const atspi::Event& e) {
     }
     if (e.member == "ChildrenChanged") {
         fetchChildren(e.sender, e.path);
+        // ... and a child added or gone changes it too.
+        bool text;
+        {
+            std::lock_guard lock(mutex);
+            Node* n = nodeOf(e.sender, e.path);
+            text = n && wantsText(*n) && axlinux::textBearing(n->role);
+        }
+        if (text) fetchText(e.sender, e.path);
     } else if (e.member == "StateChanged") {
         stateChanged(e);
     } else if (e.member == "PropertyChange") {
         propertyChanged(e);
     } else if (e.member == "TextChanged") {
-        bool text;
+        // A paragraph's text holds its children's (Chromium tells only the child that changed).
+        bool text, parentText = false;
+        std::string parent;
         {
             std::lock_guard lock(mutex);
             Node* n = nodeOf(e.sender, e.path);
             text = n && wantsText(*n);
+            if (n) {
+                parent = n->parent;
+                Node* p = nodeOf(e.sender, parent);
+                parentText = p && wantsText(*p) && axlinux::textBearing(p->role);
+            }
         }
         if (text) fetchText(e.sender, e.path);
+        if (parentText) fetchText(e.sender, parent);
     } else if (e.member == "AttributesChanged") {
         fetchLabel(e.sender, e.path);
     }
