@@ -407,7 +407,7 @@ void addListener(std::function<void(const Event&)> listener) {
     std::call_once(pumpOnce, startPump);
 }
 
-void onEventThread(std::function<void()> work) {
+void onEventThread(std::function<void()> work, int delayMs) {
     std::call_once(pumpOnce, startPump);
     GMainContext* ctx;
     {
@@ -415,7 +415,7 @@ void onEventThread(std::function<void()> work) {
         ctx = pumpContext;
     }
     // Always queued, never run in place: callers may hold locks the work takes.
-    GSource* source = g_idle_source_new();
+    GSource* source = delayMs > 0 ? g_timeout_source_new(delayMs) : g_idle_source_new();
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
     g_source_set_callback(
         source,

@@ -63,8 +63,8 @@ struct Event {
 void addListener(std::function<void(const Event&)> listener);
 
 // Queues work for the event thread (its default context is the thread's own); never runs it in
-// place.
-void onEventThread(std::function<void()> work);
+// place. With delayMs, the work waits that long first.
+void onEventThread(std::function<void()> work, int delayMs = 0);
 
 // A text's placeholder from its attributes (a{ss}): GTK's "placeholder-text", Chromium's
 // "placeholder"; "" when neither.

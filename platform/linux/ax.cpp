@@ -2,6 +2,7 @@
 // accessibility bus, read through GDBus with a timeout per call; mirrored applications are read
 // from memory.
 #include "platform/ax.h"
+#include "common/utf16.h"
 #include "platform/linux/atspi.h"
 #include "platform/linux/ax_element.h"
 #include "platform/linux/ax_mirror.h"
@@ -13,10 +14,16 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <map>
+#include <mutex>
+#include <thread>
 
 using atspi::Variant;
 
@@ -202,16 +209,8 @@ std::optional<std::vector<ElementRef>> windowsOf(const ElementRef& app) {
     return out;
 }
 
-std::optional<Value> extents(const ElementRef& e, bool position) {
-    Variant r = ask(e, "org.a11y.atspi.Component", "GetExtents",
-                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))");
-    if (!r) return std::nullopt;
-    gint32 x = 0, y = 0, w = 0, h = 0;
-    g_variant_get(r.get(), "((iiii))", &x, &y, &w, &h);
-    if (x == INT_MIN || y == INT_MIN || w < 0 || h < 0) return std::nullopt;
-    if (position) return Value(Point{double(x), double(y)});
-    return Value(Size{double(w), double(h)});
-}
+// Screen extents, placed by X where the toolkit answers window coordinates.
+std::optional<Value> extents(const ElementRef& e, bool position);
 
 // The application's first frame by state: the active one, else the first on screen, as the
 // host's focused window of a background application would be.
@@ -355,8 +354,243 @@ ElementRef focusedElement(const ElementRef& app) {
         }
         if (focused) return e;
     }
-    if (ElementRef w = activeWindow(app)) return searchFocused(w);
+    ElementRef w = activeWindow(app);
+    if (!w) return nullptr;
+    if (ElementRef found = searchFocused(w)) return found;
+    // Toolkits without the Collection interface (GTK 4, Qt): the mirror knows the states.
+    if (std::string path = axmirror::focusedPath(app->bus, w->path); !path.empty())
+        return child(app, path.c_str());
     return nullptr;
+}
+
+struct Box {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+std::optional<Box> liveExtents(const ElementRef& e, AtspiCoordType type) {
+    Variant r =
+        ask(e, "org.a11y.atspi.Component", "GetExtents", g_variant_new("(u)", type), "((iiii))");
+    if (!r) return std::nullopt;
+    Box b;
+    g_variant_get(r.get(), "((iiii))", &b.x, &b.y, &b.w, &b.h);
+    if (b.x == INT_MIN || b.y == INT_MIN || b.w < 0 || b.h < 0) return std::nullopt;
+    return b;
+}
+
+// The frontmost X window of a process, as the window list gives it.
+std::optional<windows::Info> frontWindowOf(int pid) {
+    auto list = windows::onScreen();
+    if (!list || pid < 1) return std::nullopt;
+    for (auto& w : *list)
+        if (w.pid == pid && w.layer == windows::normalLayer) return w;
+    return std::nullopt;
+}
+
+// Where an X window's own area begins on the screen (inside any frame the window manager drew).
+std::optional<Point> clientOrigin(unsigned long window) {
+    Display* dpy = xlinux::display();
+    if (!dpy) return std::nullopt;
+    int x = 0, y = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child))
+        return std::nullopt;
+    return Point{double(x), double(y)};
+}
+
+// Some toolkits (GTK 4) can't tell screen coordinates and answer window-relative ones instead:
+// a box that reads the same in both is moved by the window's origin from X. (A window at the
+// screen's origin reads the same either way, and moving by zero changes nothing.)
+// What the element's "screen" coordinates lack: the origin of its window, for a toolkit that
+// answers window coordinates; (0, 0) for one that tells the screen's.
+Point windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
+    if (!screen) return {};
+    auto window = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
+    if (!window || window->x != screen->x || window->y != screen->y) return {};
+    auto front = frontWindowOf(e->pid);
+    if (!front) return {};
+    auto origin = clientOrigin(front->number);
+    if (!origin) return {};
+    // A window that draws its own frame keeps a shadow margin around its content.
+    auto margins =
+        xlinux::cardinals(xlinux::display(), front->number, "_GTK_FRAME_EXTENTS", XA_CARDINAL);
+    if (margins.size() == 4 && (origin->x != 0 || origin->y != 0)) {
+        origin->x += static_cast<double>(margins[0]);
+        origin->y += static_cast<double>(margins[2]);
+    }
+    return *origin;
+}
+
+std::optional<Box> screenExtents(const ElementRef& e) {
+    auto screen = liveExtents(e, ATSPI_COORD_TYPE_SCREEN);
+    Point off = windowOffset(e, screen);
+    if (!screen) return std::nullopt;
+    screen->x += static_cast<int>(off.x);
+    screen->y += static_cast<int>(off.y);
+    return screen;
+}
+
+std::optional<Value> extents(const ElementRef& e, bool position) {
+    auto b = screenExtents(e);
+    if (!b) return std::nullopt;
+    if (position) return Value(Point{double(b->x), double(b->y)});
+    return Value(Size{double(b->w), double(b->h)});
+}
+
+// GTK 4 tells "showing" of its frames only, and keeps what it doesn't show (an unselected stack
+// page) at zero size instead. Asked once per application.
+bool showingUntold(const ElementRef& e) {
+    static std::mutex& mutex = *new std::mutex;
+    static auto& known = *new std::map<std::string, bool>;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = known.find(e->bus); it != known.end()) return it->second;
+    }
+    ElementRef root = makeElement(e->bus, axlinux::rootPath, e->pid, timeoutOf(e));
+    auto name = stringProperty(root, "org.a11y.atspi.Application", "ToolkitName");
+    auto version = stringProperty(root, "org.a11y.atspi.Application", "Version");
+    if (!name || !version) return false; // asked again next time
+    std::string lower;
+    for (char c : *name)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool untold = lower == "gtk" && version->starts_with("4.");
+    std::lock_guard lock(mutex);
+    if (known.size() > 64) known.clear();
+    known[e->bus] = untold;
+    return untold;
+}
+
+// Its states and role, and its parent's path ("" when unknown): from the mirror, else asked.
+struct Place {
+    std::optional<uint64_t> states;
+    std::optional<uint32_t> role;
+    std::string parent;
+};
+
+Place placeOf(const ElementRef& e, bool withParent) {
+    Place p;
+    if (axmirror::withFacts(e->bus, e->path, [&](const axlinux::Facts& f) {
+            p.states = f.states;
+            p.role = f.role;
+            p.parent = f.parent;
+        }))
+        return p;
+    p.states = liveStates(e);
+    if (!withParent) return p;
+    p.role = liveRole(e);
+    Variant v = property(e, "org.a11y.atspi.Accessible", "Parent");
+    if (v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE("(so)"))) {
+        const char* bus = nullptr;
+        const char* path = nullptr;
+        g_variant_get(v.get(), "(&s&o)", &bus, &path);
+        if (bus == e->bus && std::string_view(path) != axlinux::nullPath) p.parent = path;
+    }
+    return p;
+}
+
+// Lists, tables and trees keep their rows off screen when scrolled away: those are still the
+// window's content, read as before.
+bool scrolledContainer(uint32_t role) {
+    switch (role) {
+    case ATSPI_ROLE_LIST:
+    case ATSPI_ROLE_LIST_BOX:
+    case ATSPI_ROLE_TABLE:
+    case ATSPI_ROLE_TREE_TABLE:
+    case ATSPI_ROLE_TREE:
+    case ATSPI_ROLE_TABLE_ROW:
+    case ATSPI_ROLE_TREE_ITEM:
+    case ATSPI_ROLE_SCROLL_PANE:
+    case ATSPI_ROLE_VIEWPORT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Not on screen: an unselected notebook page, a widget never shown, a GTK 4 widget kept at zero
+// size (the walk leaves out what is below it too). An object that answered no states is not
+// taken for hidden.
+std::optional<Value> hiddenValue(const ElementRef& e) {
+    Place p = placeOf(e, false);
+    if (!p.states) return std::nullopt;
+    if (*p.states == 0) return Value(false);
+    if (!has(*p.states, ATSPI_STATE_VISIBLE)) return Value(true);
+    if (showingUntold(e)) {
+        auto box = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
+        return Value(box && (box->w == 0 || box->h == 0));
+    }
+    if (has(*p.states, ATSPI_STATE_SHOWING)) return Value(false);
+    if (!p.role) p = placeOf(e, true);
+    if (p.parent.empty()) return Value(false);
+    // Scrolled away rather than hidden when it lies in a scrolled area a few levels up.
+    std::string at = p.parent;
+    for (int depth = 0; depth < 6 && !at.empty(); ++depth) {
+        Place up = placeOf(child(e, at.c_str()), true);
+        if (up.role && scrolledContainer(*up.role)) return Value(false);
+        at = up.parent;
+    }
+    return Value(true);
+}
+
+ElementRef lookUp(int pid) {
+    for (const std::string& name : atspi::applications(250))
+        if (atspi::pidOf(name, 250) == pid) return makeElement(name, axlinux::rootPath, pid, 250);
+    return nullptr;
+}
+
+// The application element of a process that wasn't on the bus when first asked for, once it is;
+// asked of the registry at most every half second per process.
+ElementRef joinedLater(int pid) {
+    static std::mutex& mutex = *new std::mutex;
+    static auto& lastLook = *new std::map<int, std::chrono::steady_clock::time_point>;
+    auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(mutex);
+        auto it = lastLook.find(pid);
+        if (it != lastLook.end() && now - it->second < std::chrono::milliseconds(500))
+            return nullptr;
+        if (lastLook.size() > 256) lastLook.clear();
+        lastLook[pid] = now;
+    }
+    ElementRef found = lookUp(pid);
+    if (found) {
+        std::lock_guard lock(mutex);
+        lastLook.erase(pid); // found: asked again only when asked again
+    }
+    return found;
+}
+
+// An application that isn't on the accessibility bus (a terminal without a bridge) still has its
+// X windows: the front one stands for its focused window, with the title X gives it.
+constexpr std::string_view xWindowPrefix = "x11:";
+
+std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
+    if (e->pid < 1) return std::nullopt;
+    if (!e->path.starts_with(xWindowPrefix)) {
+        if (name != "AXFocusedWindow" && name != "AXMainWindow") return std::nullopt;
+        auto front = frontWindowOf(e->pid);
+        if (!front) return std::nullopt;
+        return Value(makeElement("", std::string(xWindowPrefix) + std::to_string(front->number),
+                                 e->pid, timeoutOf(e)));
+    }
+    unsigned long id = std::stoul(e->path.substr(xWindowPrefix.size()));
+    if (name == "AXRole") return Value(std::string("AXWindow"));
+    if (name == "AXTitle") {
+        Display* dpy = xlinux::display();
+        if (!dpy) return std::nullopt;
+        std::string title = utf16::sanitize(xlinux::title(dpy, id));
+        if (title.empty()) return std::nullopt;
+        return Value(title);
+    }
+    if (name == "AXPosition" || name == "AXSize") {
+        Display* dpy = xlinux::display();
+        XWindowAttributes a;
+        if (!dpy || !XGetWindowAttributes(dpy, id, &a)) return std::nullopt;
+        if (name == "AXSize") return Value(Size{double(a.width), double(a.height)});
+        auto origin = clientOrigin(id);
+        if (!origin) return std::nullopt;
+        return Value(*origin);
+    }
+    return std::nullopt;
 }
 
 std::optional<Value> documentUri(const ElementRef& e) {
@@ -367,6 +601,33 @@ std::optional<Value> documentUri(const ElementRef& e) {
     for (const char* key : {"URI", "DocURL"})
         if (g_variant_lookup(dict.get(), key, "&s", &uri) && *uri) return Value(std::string(uri));
     return std::nullopt;
+}
+
+// A document's address as a page: a browser's own window (Firefox's "chrome://browser/...") is
+// none.
+std::optional<Value> pageAddress(const ElementRef& e) {
+    auto uri = documentUri(e);
+    if (uri && std::get<std::string>(*uri).starts_with("chrome:")) return std::nullopt;
+    return uri;
+}
+
+// Firefox draws its own window as a document too ("chrome://browser/..."): that one is no page.
+// Asked once per document.
+bool browserChrome(const ElementRef& e) {
+    static std::mutex& mutex = *new std::mutex;
+    static auto& known = *new std::map<std::string, bool>;
+    std::string key = e->bus + e->path;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = known.find(key); it != known.end()) return it->second;
+    }
+    auto uri = documentUri(e);
+    if (!uri) return false; // not known yet: asked again next time
+    bool chrome = std::get<std::string>(*uri).starts_with("chrome:");
+    std::lock_guard lock(mutex);
+    if (known.size() > 4096) known.clear();
+    known[key] = chrome;
+    return chrome;
 }
 
 // Reads the mirror can answer; nullopt in the outer optional means "ask the application".
@@ -382,9 +643,9 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
         } else if (name == "AXTitle" && f.role != ATSPI_ROLE_DOCUMENT_WEB) {
             // (Chromium tells a page's new title on its frame and tab, never on the document:
             // a document's name is always asked.)
-            out.emplace(Value(f.name));
+            out.emplace(Value(axlinux::cleanName(f.name)));
         } else if (name == "AXDescription") {
-            out.emplace(Value(f.description));
+            out.emplace(Value(axlinux::cleanName(f.description)));
         } else if (name == "AXPlaceholderValue" && f.labelKnown) {
             out.emplace(f.placeholder.empty() ? std::nullopt : std::optional<Value>(f.placeholder));
         } else if (name == "AXHelp" && f.labelKnown) {
@@ -394,7 +655,9 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
                 out.emplace(std::nullopt);
             else
                 out.emplace(Value(makeElement(e->bus, f.labelledBy, e->pid, timeoutOf(e))));
-        } else if (name == "AXValue" && !axlinux::textValued(f.role)) {
+        } else if (name == "AXValue" &&
+                   (!(axlinux::textValued(f.role) || axlinux::textBearing(f.role)) ||
+                    (f.ifacesKnown && !f.hasText))) {
             out.emplace(std::nullopt);
         } else if (name == "AXValue" && f.textKnown) {
             out.emplace(Value(f.text));
@@ -406,6 +669,7 @@ std::optional<std::optional<Value>> fromMirror(const ElementRef& e, std::string_
             out.emplace(Value(std::move(kids)));
         } else if (name == "AXFocused") {
             out.emplace(Value(has(f.states, ATSPI_STATE_FOCUSED)));
+
         } else if (name == "AXEnabled") {
             out.emplace(Value(has(f.states, ATSPI_STATE_ENABLED)));
         }
@@ -426,9 +690,12 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         if (s.empty()) return std::nullopt;
         return Value(s);
     }
-    if (name == "AXTitle") return nonEmpty(stringProperty(e, "org.a11y.atspi.Accessible", "Name"));
-    if (name == "AXDescription")
-        return nonEmpty(stringProperty(e, "org.a11y.atspi.Accessible", "Description"));
+    if (name == "AXTitle" || name == "AXDescription") {
+        auto s = stringProperty(e, "org.a11y.atspi.Accessible",
+                                name == "AXTitle" ? "Name" : "Description");
+        if (!s) return std::nullopt;
+        return Value(axlinux::cleanName(*s));
+    }
     if (name == "AXHelp") {
         auto s = stringProperty(e, "org.a11y.atspi.Accessible", "HelpText");
         if (!s || s->empty()) return std::nullopt;
@@ -448,9 +715,12 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
     }
     if (name == "AXValue") {
         auto role = liveRole(e);
-        if (!role || !axlinux::textValued(*role)) return std::nullopt;
+        if (!role || !(axlinux::textValued(*role) || axlinux::textBearing(*role)) ||
+            !declares(e, "org.a11y.atspi.Text"))
+            return std::nullopt;
         return nonEmpty(liveText(e));
     }
+
     if (name == "AXPosition") return extents(e, true);
     if (name == "AXSize") return extents(e, false);
     if (name == "AXChildren") {
@@ -481,7 +751,7 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
         if (ElementRef f = focusedElement(e)) return Value(f);
         return std::nullopt;
     }
-    if (name == "AXURL" || name == "AXDocument") return documentUri(e);
+    if (name == "AXURL" || name == "AXDocument") return pageAddress(e);
     if (name == "AXFocused" || name == "AXEnabled") {
         auto s = liveStates(e);
         if (!s) return std::nullopt;
@@ -491,12 +761,42 @@ std::optional<Value> live(const ElementRef& e, std::string_view name) {
     return std::nullopt;
 }
 
+// A press lands on the control, not on the label inside it (GTK 4 buttons hold a label child).
+ElementRef pressedControl(const ElementRef& at) {
+    if (!at) return at;
+    auto role = liveRole(at);
+    if (!role || (*role != ATSPI_ROLE_LABEL && *role != ATSPI_ROLE_STATIC &&
+                  *role != ATSPI_ROLE_ICON && *role != ATSPI_ROLE_IMAGE))
+        return at;
+    Variant v = property(at, "org.a11y.atspi.Accessible", "Parent");
+    if (!v || !g_variant_is_of_type(v.get(), G_VARIANT_TYPE("(so)"))) return at;
+    const char* bus = nullptr;
+    const char* path = nullptr;
+    g_variant_get(v.get(), "(&s&o)", &bus, &path);
+    ElementRef parent = bus == at->bus ? child(at, path) : nullptr;
+    auto parentRole = parent ? liveRole(parent) : std::nullopt;
+    if (!parentRole) return at;
+    switch (*parentRole) {
+    case ATSPI_ROLE_PUSH_BUTTON:
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+    case ATSPI_ROLE_CHECK_BOX:
+    case ATSPI_ROLE_RADIO_BUTTON:
+    case ATSPI_ROLE_LINK:
+    case ATSPI_ROLE_MENU_ITEM:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM:
+    case ATSPI_ROLE_PAGE_TAB:
+        return parent;
+    default:
+        return at;
+    }
+}
+
 } // namespace
 
 ElementRef applicationElement(int pid) {
     if (pid < 1) return nullptr;
-    for (const std::string& name : atspi::applications(250))
-        if (atspi::pidOf(name, 250) == pid) return makeElement(name, axlinux::rootPath, pid, 250);
+    if (ElementRef found = lookUp(pid)) return found;
     // Not on the bus (yet, or ever): an element whose every read is absent.
     return makeElement("", axlinux::rootPath, pid, 250);
 }
@@ -507,11 +807,22 @@ void setMessagingTimeout(const ElementRef& element, float seconds) {
 }
 
 std::optional<Value> copyAttribute(const ElementRef& element, std::string_view name) {
-    if (!element || element->bus.empty()) return std::nullopt;
+    if (!element) return std::nullopt;
+    if (element->bus.empty()) {
+        // An application that joined the bus after it was first looked for (GTK joins as its
+        // first window maps) is read there from then on.
+        if (!element->path.starts_with(xWindowPrefix))
+            if (ElementRef joined = joinedLater(element->pid)) return copyAttribute(joined, name);
+        return withoutBus(element, name);
+    }
     if (name == "AXTitle")
         if (auto t = axtrack::menuItemTitle(element->bus, element->path)) return Value(*t);
-    if (auto m = fromMirror(element, name)) return *m;
-    return live(element, name);
+    if (name == "AXHidden") return hiddenValue(element);
+    auto m = fromMirror(element, name);
+    auto v = m ? *m : live(element, name);
+    if (name == "AXRole" && v && std::get<std::string>(*v) == "AXWebArea" && browserChrome(element))
+        return Value(std::string("AXGroup"));
+    return v;
 }
 
 bool setAttribute(const ElementRef& element, std::string_view name, const Value& value) {
@@ -534,9 +845,11 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     auto list = windows::onScreen();
     if (!list) return nullptr;
     int owner = -1;
+    bool popup = false;
     for (auto& w : *list)
         if (w.bounds && w.bounds->contains(x, y)) {
             owner = w.pid;
+            popup = w.layer != windows::normalLayer;
             break;
         }
     if (owner < 1) return nullptr;
@@ -545,24 +858,42 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
                          : applicationElement(owner);
     if (!app || app->bus.empty()) return nullptr;
     app->timeoutMs = timeoutOf(application);
-    int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
-    // The frame under the point, showing ones first; then down through the component tree.
+    // A menu pops up in a window of its own, which isn't among the frames: the item under the
+    // pointer is the one highlighted there.
+    // The item is highlighted as the pointer reaches it, moments before a press that follows
+    // at once: its news may still be on its way.
+    // (Not every toolkit's menu window is told apart from the window below: a highlighted
+    // item's box counts wherever it is, until the item is left.)
+    bool menu = popup || axtrack::menuActive(app->bus);
+    for (int tries = 0; tries < (menu ? 12 : 1); ++tries) {
+        if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (std::string item = axtrack::menuItemAt(app->bus, x, y); !item.empty())
+            return child(app, item.c_str());
+    }
+    // The frame under the point, showing ones first; then down through the component tree. The
+    // point is given in the frame's own terms (window coordinates for GTK 4).
     ElementRef at;
+    int ax = 0, ay = 0;
     for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
         auto s = liveStates(w);
         if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
+        Point off = windowOffset(w, liveExtents(w, ATSPI_COORD_TYPE_SCREEN));
+        int ix = static_cast<int>(std::floor(x - off.x));
+        int iy = static_cast<int>(std::floor(y - off.y));
         Variant r = ask(w, "org.a11y.atspi.Component", "Contains",
                         g_variant_new("(iiu)", ix, iy, ATSPI_COORD_TYPE_SCREEN), "(b)");
         gboolean in = FALSE;
         if (r) g_variant_get(r.get(), "(b)", &in);
         if (in) {
             at = w;
+            ax = ix;
+            ay = iy;
             if (has(*s, ATSPI_STATE_ACTIVE)) break;
         }
     }
     for (int depth = 0; at && depth < 64; ++depth) {
         Variant r = ask(at, "org.a11y.atspi.Component", "GetAccessibleAtPoint",
-                        g_variant_new("(iiu)", ix, iy, ATSPI_COORD_TYPE_SCREEN), "((so))");
+                        g_variant_new("(iiu)", ax, ay, ATSPI_COORD_TYPE_SCREEN), "((so))");
         if (!r) break;
         const char* bus = nullptr;
         const char* path = nullptr;
@@ -575,7 +906,7 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
         }
         at = next;
     }
-    return at;
+    return pressedControl(at);
 }
 
 unsigned long unansweredRequests() {

@@ -36,6 +36,11 @@ struct Facts {
     std::string text;
     bool childrenKnown = false;
     std::vector<std::string> children;
+    std::string parent; // "" when not known
+    // An interface is asked of an object only when it declares it: toolkits assert (and some
+    // answer nonsense) when asked one they lack.
+    bool ifacesKnown = false;
+    bool hasText = false, hasDocument = false;
 };
 
 } // namespace axlinux

@@ -21,27 +21,35 @@ namespace {
 
 using atspi::Variant;
 
-constexpr int callTimeoutMs = 10000;
+constexpr int callTimeoutMs = 3000;
 constexpr size_t appsKept = 3;
+// Somewhat more than a walk visits: beyond it, objects are read from the application when asked.
+constexpr size_t nodeCap = 8000;
 
 struct Node : axlinux::Facts {
     bool fetched = false; // role, name, description and states known
-    std::string parent;
     unsigned childrenGen = 0, textGen = 0, labelGen = 0, statesGen = 0;
 };
 
 struct App {
     int pid = -1;
-    bool built = false;    // the first whole-tree answer is in
+    bool built = false;    // the first building has settled (nothing left to ask)
     bool helpText = false; // the toolkit offers help texts at all
+    size_t fresh = 0;      // objects learnt since the observers last heard
+    bool noticeDue = false;
+    std::chrono::steady_clock::time_point noticedAt;
     uint64_t serial = 0;
     std::unordered_map<std::string, Node> nodes;
     size_t pending = 0;
 };
 
+std::atomic<bool> enabled{true};
+
 // Never destroyed: the event thread outlives static destruction.
 std::mutex& mutex = *new std::mutex;
-std::atomic<bool> cacheUse{true};
+// The toolkit's Cache answers a whole tree in one call, but the application does nothing else
+// meanwhile (seconds for tens of thousands of objects): off unless a test asks for it.
+std::atomic<bool> cacheUse{false};
 std::map<std::string, App>& apps = *new std::map<std::string, App>;
 uint64_t serialNow = 0;
 
@@ -52,11 +60,18 @@ Node* nodeOf(const std::string& bus, const std::string& path) {
     return n == a->second.nodes.end() ? nullptr : &n->second;
 }
 
-// Calls the mirror has in flight are few: a building mirror sends thousands, and an application
-// answers in order, so anyone else's call (the walk's own reads of what isn't mirrored yet)
-// would wait behind all of them. Event thread only.
-constexpr size_t inFlightMax = 32;
+// An application answers calls in its own main loop, and drains every call waiting before it looks
+// at its input again: a mirror keeping calls always waiting (thousands, as it builds) held a
+// 20,000-label window from its keys for 11-49 s. So calls go out in bursts; after each burst the
+// application is left alone for half as long as the burst took, and a burst that took long (a
+// busy or slow application) makes the next one smaller. Event thread only.
+constexpr size_t burstLargest = 32;
+constexpr auto burstSlow = std::chrono::milliseconds(30);
+constexpr auto burstQuick = std::chrono::milliseconds(8);
+size_t burstSize = 8;
 size_t inFlight = 0;
+bool resting = false;
+std::chrono::steady_clock::time_point burstStart;
 struct Waiting {
     std::string bus, path;
     const char *iface, *method, *type;
@@ -67,12 +82,76 @@ std::deque<Waiting>& waiting = *new std::deque<Waiting>;
 
 void send(Waiting call);
 
+// A walk made while the mirror was building read the application live and may have been
+// partial, or made before the window had its content (an editor loading its file, a page
+// loading): when the mirror has settled after its first building, or after learning many new
+// objects, the observers hear of it and the window is read again from memory. Follow-up calls
+// are queued a moment after the answer that causes them, so settled means nothing is waiting a
+// little later too. At most one notice in noticeGap per application.
+constexpr size_t freshForNotice = 20;
+constexpr auto noticeGap = std::chrono::seconds(2);
+
+bool hasNews(const App& app) {
+    return !app.pending && (!app.built || app.fresh >= freshForNotice);
+}
+
+void settleCheck(const std::string& bus, bool due = false) {
+    atspi::onEventThread(
+        [bus, due] {
+            int pid;
+            {
+                std::lock_guard lock(mutex);
+                auto a = apps.find(bus);
+                if (a == apps.end()) return;
+                App& app = a->second;
+                if (due) app.noticeDue = false;
+                if (!hasNews(app)) return;
+                auto wait = app.noticedAt + noticeGap - std::chrono::steady_clock::now();
+                if (wait > wait.zero()) {
+                    if (!app.noticeDue) {
+                        app.noticeDue = true;
+                        int ms = static_cast<int>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(wait).count());
+                        atspi::onEventThread([bus] { settleCheck(bus, true); }, ms + 1);
+                    }
+                    return;
+                }
+                app.built = true;
+                app.fresh = 0;
+                app.noticeDue = false;
+                app.noticedAt = std::chrono::steady_clock::now();
+                pid = app.pid;
+            }
+            axtrack::mirrorBuilt(bus, pid);
+        },
+        due ? 0 : 50);
+}
+
 void sendWaiting() {
-    while (inFlight < inFlightMax && !waiting.empty()) {
+    if (resting || inFlight > 0 || waiting.empty()) return;
+    burstStart = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < burstSize && !waiting.empty(); ++i) {
         Waiting next = std::move(waiting.front());
         waiting.pop_front();
         send(std::move(next));
     }
+}
+
+void burstDone() {
+    using namespace std::chrono;
+    auto took = steady_clock::now() - burstStart;
+    if (took > burstSlow)
+        burstSize = std::max<size_t>(1, burstSize / 2);
+    else if (took < burstQuick)
+        burstSize = std::min(burstLargest, burstSize * 2);
+    int restMs = std::clamp<int>(duration_cast<milliseconds>(took).count() / 2, 2, 250);
+    resting = true;
+    atspi::onEventThread(
+        [] {
+            resting = false;
+            sendWaiting();
+        },
+        restMs);
 }
 
 void send(Waiting call) {
@@ -81,16 +160,18 @@ void send(Waiting call) {
     std::string bus = call.bus;
     atspi::callAsync(call.bus, call.path, call.iface, call.method, params, call.type, callTimeoutMs,
                      [bus, done = std::move(call.done)](Variant reply) {
+                         bool settled = false;
                          {
                              std::lock_guard lock(mutex);
                              auto a = apps.find(bus);
                              if (a != apps.end()) {
                                  --a->second.pending;
                                  done(a->second, reply.get());
+                                 settled = hasNews(a->second) && !a->second.noticeDue;
                              }
                          }
-                         --inFlight;
-                         sendWaiting();
+                         if (settled) settleCheck(bus);
+                         if (--inFlight == 0) burstDone();
                      });
     if (params) g_variant_unref(params);
 }
@@ -219,10 +300,44 @@ void fetchLabel(const std::string& bus, const std::string& path) {
             });
 }
 
+bool wantsText(const axlinux::Facts& n) {
+    return n.ifacesKnown && n.hasText &&
+           (axlinux::textValued(n.role) || axlinux::textBearing(n.role));
+}
+
 // What a node needs beyond the basic facts, once those are known.
-void fetchDetails(const std::string& bus, const std::string& path, uint32_t role, bool unnamed) {
-    if (axlinux::textValued(role)) fetchText(bus, path);
+void fetchDetails(const std::string& bus, const std::string& path, bool text, bool unnamed) {
+    if (text) fetchText(bus, path);
     if (unnamed) fetchLabel(bus, path);
+}
+
+void setInterfaces(axlinux::Facts& n, GVariantIter* names) {
+    const char* name = nullptr;
+    n.hasText = n.hasDocument = false;
+    while (g_variant_iter_next(names, "&s", &name)) {
+        std::string_view i = name;
+        if (i == "org.a11y.atspi.Text") n.hasText = true;
+        if (i == "org.a11y.atspi.Document") n.hasDocument = true;
+    }
+    n.ifacesKnown = true;
+}
+
+// A string property read on its own: GetAll of the whole interface kills Qt 5's bridge.
+void askString(const std::string& bus, const std::string& path, const char* name,
+               std::function<void(App&, const char*)> done) {
+    ask(bus, path, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.a11y.atspi.Accessible", name), "(v)",
+        [done = std::move(done)](App& app, GVariant* r) {
+            const char* s = nullptr;
+            Variant inner;
+            if (r) {
+                Variant v(g_variant_get_child_value(r, 0));
+                inner.reset(g_variant_get_variant(v.get()));
+                if (g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING))
+                    s = g_variant_get_string(inner.get(), nullptr);
+            }
+            done(app, s);
+        });
 }
 
 void fetchChildren(const std::string& bus, const std::string& path) {
@@ -251,7 +366,8 @@ void fetchChildren(const std::string& bus, const std::string& path) {
                 if (std::find(kids.begin(), kids.end(), old) == kids.end()) gone.push_back(old);
             std::vector<std::string> fresh;
             for (auto& k : kids)
-                if (!app.nodes.count(k)) fresh.push_back(k);
+                if (!app.nodes.count(k) && app.nodes.size() + fresh.size() < nodeCap)
+                    fresh.push_back(k);
             it->second.children = kids;
             it->second.childrenKnown = true;
             for (auto& g : gone)
@@ -270,19 +386,20 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
         std::lock_guard lock(mutex);
         auto a = apps.find(bus);
         if (a == apps.end()) return;
-        Node& n = a->second.nodes[path];
-        n.parent = parent;
+        auto [it, added] = a->second.nodes.try_emplace(path);
+        if (added) ++a->second.fresh;
+        it->second.parent = parent;
     }
-    auto left = std::make_shared<int>(3);
+    auto left = std::make_shared<int>(5);
     auto done = [bus, path, left](App& app) {
         if (--*left) return;
         auto it = app.nodes.find(path);
         if (it == app.nodes.end()) return;
         it->second.fetched = true;
-        uint32_t role = it->second.role;
+        bool text = wantsText(it->second);
         bool unnamed = it->second.name.empty() && it->second.description.empty();
-        atspi::onEventThread([bus, path, role, unnamed] {
-            fetchDetails(bus, path, role, unnamed);
+        atspi::onEventThread([bus, path, text, unnamed] {
+            fetchDetails(bus, path, text, unnamed);
             fetchChildren(bus, path);
         });
     };
@@ -300,16 +417,21 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
             }
             done(app);
         });
-    ask(bus, path, "org.freedesktop.DBus.Properties", "GetAll",
-        g_variant_new("(s)", "org.a11y.atspi.Accessible"), "(a{sv})",
+    askString(bus, path, "Name", [path, done](App& app, const char* s) {
+        if (auto it = app.nodes.find(path); it != app.nodes.end() && s) it->second.name = s;
+        done(app);
+    });
+    askString(bus, path, "Description", [path, done](App& app, const char* s) {
+        if (auto it = app.nodes.find(path); it != app.nodes.end() && s) it->second.description = s;
+        done(app);
+    });
+    ask(bus, path, "org.a11y.atspi.Accessible", "GetInterfaces", nullptr, "(as)",
         [path, done](App& app, GVariant* r) {
             if (auto it = app.nodes.find(path); it != app.nodes.end() && r) {
-                Variant dict(g_variant_get_child_value(r, 0));
-                const char* s = nullptr;
-                if (g_variant_lookup(dict.get(), "Name", "&s", &s)) it->second.name = s;
-                if (g_variant_lookup(dict.get(), "Description", "&s", &s))
-                    it->second.description = s;
-                if (g_variant_lookup(dict.get(), "HelpText", "&s", &s)) app.helpText = true;
+                GVariantIter* names = nullptr;
+                g_variant_get(r, "(as)", &names);
+                setInterfaces(it->second, names);
+                g_variant_iter_free(names);
             }
             done(app);
         });
@@ -319,7 +441,6 @@ void fetchSubtree(const std::string& bus, const std::string& path, const std::st
 void build(const std::string& bus) {
     ask(bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems", nullptr,
         "(a((so)(so)(so)iiassusau))", [bus](App& app, GVariant* r) {
-            app.built = true;
             if (!r) {
                 atspi::onEventThread([bus] { fetchSubtree(bus, axlinux::rootPath, ""); });
                 return;
@@ -341,17 +462,20 @@ void build(const std::string& bus) {
                 GVariantIter* states;
                 g_variant_get(item, "((&s&o)(&s&o)(&s&o)iias&su&sau)", &ob, &op, &ab, &ap, &pb, &pp,
                               &index, &count, &ifaces, &name, &role, &desc, &states);
-                g_variant_iter_free(ifaces);
                 guint32 w;
                 uint64_t st = 0;
                 for (int i = 0; i < 2 && g_variant_iter_next(states, "u", &w); ++i)
                     st |= static_cast<uint64_t>(w) << (32 * i);
                 g_variant_iter_free(states);
-                if (bus != ob) {
+                if (bus != ob || app.nodes.size() >= nodeCap) {
+                    g_variant_iter_free(ifaces);
                     g_variant_unref(item);
                     continue;
                 }
                 Node& n = app.nodes[op];
+                ++app.fresh;
+                setInterfaces(n, ifaces);
+                g_variant_iter_free(ifaces);
                 n.role = role;
                 n.name = name;
                 n.description = desc;
@@ -388,16 +512,15 @@ void build(const std::string& bus) {
             }
             atspi::onEventThread([bus, ask, details] {
                 for (auto& p : details) {
-                    uint32_t role = 0;
-                    bool unnamed = false;
+                    bool text = false, unnamed = false;
                     {
                         std::lock_guard lock(mutex);
                         Node* n = nodeOf(bus, p);
                         if (!n) continue;
-                        role = n->role;
+                        text = wantsText(*n);
                         unnamed = n->name.empty() && n->description.empty();
                     }
-                    fetchDetails(bus, p, role, unnamed);
+                    fetchDetails(bus, p, text, unnamed);
                 }
                 std::vector<std::string> unknown;
                 {
@@ -545,7 +668,11 @@ void onEvent(const atspi::Event& e) {
         std::lock_guard lock(mutex);
         auto a = apps.find(e.sender);
         if (a == apps.end()) return;
-        stranger = !a->second.nodes.count(e.path) && a->second.built;
+        // Also while building: a toolkit adds children to a window it is setting up without
+        // telling the window, and the mirror would keep it empty.
+        stranger = !a->second.nodes.count(e.path);
+        // Objects beyond the cap stay unmirrored: their news costs the application nothing.
+        if (stranger && a->second.nodes.size() >= nodeCap) return;
     }
     if (e.kind != "Object") return;
     if (stranger && !(e.member == "StateChanged" && e.minor == "defunct")) {
@@ -554,12 +681,34 @@ void onEvent(const atspi::Event& e) {
     }
     if (e.member == "ChildrenChanged") {
         fetchChildren(e.sender, e.path);
+        // ... and a child added or gone changes it too.
+        bool text;
+        {
+            std::lock_guard lock(mutex);
+            Node* n = nodeOf(e.sender, e.path);
+            text = n && wantsText(*n) && axlinux::textBearing(n->role);
+        }
+        if (text) fetchText(e.sender, e.path);
     } else if (e.member == "StateChanged") {
         stateChanged(e);
     } else if (e.member == "PropertyChange") {
         propertyChanged(e);
     } else if (e.member == "TextChanged") {
-        fetchText(e.sender, e.path);
+        // A paragraph's text holds its children's (Chromium tells only the child that changed).
+        bool text, parentText = false;
+        std::string parent;
+        {
+            std::lock_guard lock(mutex);
+            Node* n = nodeOf(e.sender, e.path);
+            text = n && wantsText(*n);
+            if (n) {
+                parent = n->parent;
+                Node* p = nodeOf(e.sender, parent);
+                parentText = p && wantsText(*p) && axlinux::textBearing(p->role);
+            }
+        }
+        if (text) fetchText(e.sender, e.path);
+        if (parentText) fetchText(e.sender, parent);
     } else if (e.member == "AttributesChanged") {
         fetchLabel(e.sender, e.path);
     }
@@ -600,8 +749,6 @@ void mirror(const std::string& bus, int pid) {
     });
 }
 
-std::atomic<bool> enabled{true};
-
 void setCacheUse(bool on) {
     cacheUse = on;
 }
@@ -622,6 +769,26 @@ bool withFacts(const std::string& bus, const std::string& path,
     if (!n || !n->fetched) return false;
     read(*n);
     return true;
+}
+
+std::string focusedPath(const std::string& bus, const std::string& within) {
+    if (!enabled) return "";
+    std::lock_guard lock(mutex);
+    auto a = apps.find(bus);
+    if (a == apps.end()) return "";
+    auto& nodes = a->second.nodes;
+    for (auto& [path, n] : nodes) {
+        if (!((n.states >> ATSPI_STATE_FOCUSED) & 1) || axlinux::windowRole(n.role)) continue;
+        if (within.empty()) return path;
+        // Below the window: up through the parents the mirror knows.
+        std::string up = n.parent;
+        for (int depth = 0; !up.empty() && depth < 64; ++depth) {
+            if (up == within) return path;
+            auto p = nodes.find(up);
+            up = p == nodes.end() ? "" : p->second.parent;
+        }
+    }
+    return "";
 }
 
 Stats stats(const std::string& bus) {

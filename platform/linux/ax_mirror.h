@@ -17,6 +17,10 @@ void mirror(const std::string& bus, int pid);
 bool withFacts(const std::string& bus, const std::string& path,
                const std::function<void(const axlinux::Facts&)>& read);
 
+// The mirrored object of the application that says it has the focus, below a window when given;
+// "" when none does (or the application isn't mirrored).
+std::string focusedPath(const std::string& bus, const std::string& within = "");
+
 // Reads skip the mirror while off (for comparing it with the live tree); on by default.
 void setEnabled(bool on);
 

@@ -2,6 +2,8 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <algorithm>
+#include <cctype>
 #include <unordered_map>
 
 namespace axlinux {
@@ -9,7 +11,8 @@ namespace {
 
 struct RoleInfo {
     const char* name;
-    bool text = false; // value is the Text interface's text
+    bool text = false;    // value is the Text interface's text
+    bool bearing = false; // a container that may hold text of its own (paragraphs, pages)
 };
 
 // The one table. Roles without a counterpart on the host keep a clear AX-style name.
@@ -30,7 +33,7 @@ const std::unordered_map<uint32_t, RoleInfo>& table() {
         {ATSPI_ROLE_STATIC, {"AXStaticText", true}},
         {ATSPI_ROLE_CAPTION, {"AXStaticText", true}},
         {ATSPI_ROLE_ACCELERATOR_LABEL, {"AXStaticText", true}},
-        {ATSPI_ROLE_PARAGRAPH, {"AXGroup"}},
+        {ATSPI_ROLE_PARAGRAPH, {"AXGroup", false, true}},
         {ATSPI_ROLE_HEADING, {"AXHeading", true}},
         {ATSPI_ROLE_LINK, {"AXLink", true}},
         {ATSPI_ROLE_TABLE_CELL, {"AXCell", true}},
@@ -43,7 +46,7 @@ const std::unordered_map<uint32_t, RoleInfo>& table() {
         {ATSPI_ROLE_TREE_ITEM, {"AXRow"}},
         {ATSPI_ROLE_LIST, {"AXList"}},
         {ATSPI_ROLE_LIST_BOX, {"AXList"}},
-        {ATSPI_ROLE_LIST_ITEM, {"AXGroup"}},
+        {ATSPI_ROLE_LIST_ITEM, {"AXGroup", false, true}},
         {ATSPI_ROLE_MENU_ITEM, {"AXMenuItem"}},
         {ATSPI_ROLE_CHECK_MENU_ITEM, {"AXMenuItem"}},
         {ATSPI_ROLE_RADIO_MENU_ITEM, {"AXMenuItem"}},
@@ -56,10 +59,12 @@ const std::unordered_map<uint32_t, RoleInfo>& table() {
         {ATSPI_ROLE_FILE_CHOOSER, {"AXWindow"}},
         {ATSPI_ROLE_ALERT, {"AXWindow"}},
         {ATSPI_ROLE_WINDOW, {"AXWindow"}},
-        {ATSPI_ROLE_DOCUMENT_WEB, {"AXWebArea"}},
-        {ATSPI_ROLE_DOCUMENT_FRAME, {"AXWebArea"}},
+        {ATSPI_ROLE_DOCUMENT_WEB, {"AXWebArea", false, true}},
+        // Firefox's own window is a document frame: the page is the "document web" inside it.
+        {ATSPI_ROLE_DOCUMENT_FRAME, {"AXGroup", false, true}},
         {ATSPI_ROLE_DOCUMENT_TEXT, {"AXTextArea", true}},
         {ATSPI_ROLE_DOCUMENT_EMAIL, {"AXTextArea", true}},
+        {ATSPI_ROLE_TERMINAL, {"AXTextArea", true}},
         {ATSPI_ROLE_APPLICATION, {"AXApplication"}},
         {ATSPI_ROLE_IMAGE, {"AXImage"}},
         {ATSPI_ROLE_ICON, {"AXImage"}},
@@ -75,13 +80,13 @@ const std::unordered_map<uint32_t, RoleInfo>& table() {
         {ATSPI_ROLE_SPLIT_PANE, {"AXSplitGroup"}},
         {ATSPI_ROLE_TOOL_TIP, {"AXHelpTag"}},
         {ATSPI_ROLE_STATUS_BAR, {"AXGroup"}},
-        {ATSPI_ROLE_PANEL, {"AXGroup"}},
+        {ATSPI_ROLE_PANEL, {"AXGroup", false, true}},
         {ATSPI_ROLE_FILLER, {"AXGroup"}},
-        {ATSPI_ROLE_SECTION, {"AXGroup"}},
-        {ATSPI_ROLE_FORM, {"AXGroup"}},
-        {ATSPI_ROLE_ARTICLE, {"AXGroup"}},
-        {ATSPI_ROLE_LANDMARK, {"AXGroup"}},
-        {ATSPI_ROLE_BLOCK_QUOTE, {"AXGroup"}},
+        {ATSPI_ROLE_SECTION, {"AXGroup", false, true}},
+        {ATSPI_ROLE_FORM, {"AXGroup", false, true}},
+        {ATSPI_ROLE_ARTICLE, {"AXGroup", false, true}},
+        {ATSPI_ROLE_LANDMARK, {"AXGroup", false, true}},
+        {ATSPI_ROLE_BLOCK_QUOTE, {"AXGroup", false, true}},
         {ATSPI_ROLE_GROUPING, {"AXGroup"}},
         {ATSPI_ROLE_VIEWPORT, {"AXGroup"}},
         {ATSPI_ROLE_ROOT_PANE, {"AXGroup"}},
@@ -90,12 +95,12 @@ const std::unordered_map<uint32_t, RoleInfo>& table() {
         {ATSPI_ROLE_DRAWING_AREA, {"AXGroup"}},
         {ATSPI_ROLE_COLOR_CHOOSER, {"AXColorWell"}},
         {ATSPI_ROLE_DESCRIPTION_LIST, {"AXList"}},
-        {ATSPI_ROLE_DESCRIPTION_TERM, {"AXGroup"}},
-        {ATSPI_ROLE_DESCRIPTION_VALUE, {"AXGroup"}},
+        {ATSPI_ROLE_DESCRIPTION_TERM, {"AXGroup", false, true}},
+        {ATSPI_ROLE_DESCRIPTION_VALUE, {"AXGroup", false, true}},
         {ATSPI_ROLE_IMAGE_MAP, {"AXImage"}},
         {ATSPI_ROLE_MATH, {"AXGroup"}},
-        {ATSPI_ROLE_FOOTER, {"AXGroup"}},
-        {ATSPI_ROLE_HEADER, {"AXGroup"}},
+        {ATSPI_ROLE_FOOTER, {"AXGroup", false, true}},
+        {ATSPI_ROLE_HEADER, {"AXGroup", false, true}},
     };
     return t;
 }
@@ -116,6 +121,29 @@ std::string subroleName(uint32_t atspiRole) {
 bool textValued(uint32_t atspiRole) {
     auto it = table().find(atspiRole);
     return it != table().end() && it->second.text;
+}
+
+bool textBearing(uint32_t atspiRole) {
+    auto it = table().find(atspiRole);
+    return it != table().end() && it->second.bearing;
+}
+
+// Toolkits pad menu labels to line up their accelerators, and some name a widget that has no
+// label by its class ("GtkMenuButton"), which is no label at all.
+std::string cleanName(std::string_view name) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!name.empty() && blank(name.front()))
+        name.remove_prefix(1);
+    while (!name.empty() && blank(name.back()))
+        name.remove_suffix(1);
+    for (std::string_view prefix : {"Gtk", "Gdk", "Q"})
+        if (name.size() > prefix.size() + 1 && name.starts_with(prefix) &&
+            std::isupper(static_cast<unsigned char>(name[prefix.size()])) &&
+            std::islower(static_cast<unsigned char>(name[prefix.size() + 1])) &&
+            std::all_of(name.begin(), name.end(),
+                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+            return "";
+    return std::string(name);
 }
 
 bool windowRole(uint32_t atspiRole) {

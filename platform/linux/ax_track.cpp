@@ -9,6 +9,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -40,6 +41,9 @@ std::atomic<bool> secure{false};
 
 std::mutex& observersMutex = *new std::mutex;
 std::vector<std::weak_ptr<ax::Observer>>& observers = *new std::vector<std::weak_ptr<ax::Observer>>;
+
+// Connections whose mirror an observer has asked for. Event thread only.
+std::set<std::string>& mirroredBuses = *new std::set<std::string>;
 
 // Roles seldom change: remembered per object so the event thread asks each object once.
 std::unordered_map<std::string, uint32_t>& roles = *new std::unordered_map<std::string, uint32_t>;
@@ -74,23 +78,55 @@ std::map<std::string, std::chrono::steady_clock::time_point>& menuLeftAt =
     *new std::map<std::string, std::chrono::steady_clock::time_point>;
 // The name of each application's last highlighted menu item, read while it lived: Chromium
 // tears a chosen item down (nameless, a panel) before anyone can ask for its title.
+// Its box on screen too: a press on the item lands in a popup window that isn't among the
+// application's frames, and the box tells the item under the press.
+struct MenuItem {
+    std::string path, name;
+    int x = 0, y = 0, w = 0, h = 0;
+    std::optional<std::chrono::steady_clock::time_point> leftAt;
+};
 std::mutex& menuNameMutex = *new std::mutex;
-std::map<std::string, std::pair<std::string, std::string>>& menuNames =
-    *new std::map<std::string, std::pair<std::string, std::string>>;
+std::map<std::string, MenuItem>& menuNames = *new std::map<std::string, MenuItem>;
 
 void rememberMenuName(const std::string& bus, const std::string& path) {
+    {
+        // Known as highlighted at once: a press being looked up waits for its box.
+        std::lock_guard lock(menuNameMutex);
+        MenuItem& m = menuNames[bus];
+        m = MenuItem();
+        m.path = path;
+    }
     atspi::Variant r =
         atspi::call(bus, path, "org.freedesktop.DBus.Properties", "Get",
                     g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name"), "(v)", 250);
-    std::string name;
+    MenuItem item;
+    item.path = path;
     if (r) {
         atspi::Variant v(g_variant_get_child_value(r.get(), 0));
         atspi::Variant inner(g_variant_get_variant(v.get()));
         if (g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING))
-            name = g_variant_get_string(inner.get(), nullptr);
+            item.name = g_variant_get_string(inner.get(), nullptr);
     }
+    // Toolkits pad menu labels to line up their accelerators.
+    while (!item.name.empty() && std::isspace(static_cast<unsigned char>(item.name.back())))
+        item.name.pop_back();
+    atspi::Variant box =
+        atspi::call(bus, path, "org.a11y.atspi.Component", "GetExtents",
+                    g_variant_new("(u)", ATSPI_COORD_TYPE_SCREEN), "((iiii))", 250);
+    if (box) g_variant_get(box.get(), "((iiii))", &item.x, &item.y, &item.w, &item.h);
     std::lock_guard lock(menuNameMutex);
-    menuNames[bus] = {path, name};
+    MenuItem& m = menuNames[bus];
+    if (m.path == path && !m.leftAt) m = std::move(item);
+}
+
+// An item no longer highlighted is soon no longer under the pointer. (The press that chose it
+// may be looked up after the toolkit has let go of it already.)
+constexpr auto menuBoxKept = std::chrono::seconds(2);
+
+void leaveMenuItem(const std::string& bus, const std::string& path) {
+    std::lock_guard lock(menuNameMutex);
+    if (auto it = menuNames.find(bus); it != menuNames.end() && it->second.path == path)
+        it->second.leftAt = std::chrono::steady_clock::now();
 }
 
 void trackFocus(const atspi::Event& e) {
@@ -155,8 +191,27 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
     }
     if (e.kind != "Object") return {};
     if (m == "StateChanged") {
-        if (e.minor == "focused" && e.detail1 && !focusRepeated)
-            return {"AXFocusedUIElementChanged"};
+        if (e.minor == "focused" && e.detail1) {
+            // Firefox and GTK 4 move the focus through a menu's items instead of selecting them.
+            auto role = roleOf(e.sender, e.path);
+            if (role && axlinux::menuItemRole(*role)) {
+                menuHighlighted[e.sender] = e.path;
+                rememberMenuName(e.sender, e.path);
+            }
+            if (!focusRepeated) return {"AXFocusedUIElementChanged"};
+            return {};
+        }
+        // ... and their menus stop showing once one is chosen.
+        if (e.minor == "showing" && !e.detail1) {
+            if (auto h = menuHighlighted.find(e.sender); h != menuHighlighted.end()) {
+                auto role = roleOf(e.sender, e.path);
+                if (role && (*role == ATSPI_ROLE_MENU || *role == ATSPI_ROLE_POPUP_MENU)) {
+                    path = h->second;
+                    menuHighlighted.erase(h);
+                    return {"AXMenuItemSelected"};
+                }
+            }
+        }
         if (e.minor == "checked") return {"AXValueChanged"};
         // A frame may turn active only after its window:activate was sent (Chromium opening a
         // window under load): the read that event started saw the old frame, so read again.
@@ -177,6 +232,7 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
             if (!role || !axlinux::menuItemRole(*role)) return {};
             auto it = menuClosing.find(e.sender);
             if (e.minor == "selected" && !e.detail1) {
+                leaveMenuItem(e.sender, e.path);
                 menuClosing[e.sender] = e.path;
                 menuLeftAt[e.sender] = std::chrono::steady_clock::now();
                 if (auto h = menuHighlighted.find(e.sender);
@@ -204,7 +260,15 @@ std::vector<std::string> notificationsOf(const atspi::Event& e, std::string& pat
     if (m == "TextChanged") {
         // Labels change their text too; only what a person edits is a value change.
         auto role = roleOf(e.sender, e.path);
-        if (role && axlinux::roleName(*role, false) == "AXStaticText") return {};
+        if (role &&
+            (axlinux::roleName(*role, false) == "AXStaticText" || axlinux::menuItemRole(*role)))
+            return {};
+        // A page's or a panel's own text changing (a browser filling a side bar) is no edit.
+        bool readOnly = false;
+        axmirror::withFacts(e.sender, e.path, [&](const axlinux::Facts& f) {
+            readOnly = f.states && !((f.states >> ATSPI_STATE_EDITABLE) & 1);
+        });
+        if (readOnly) return {};
         return {"AXValueChanged"};
     }
     if (m == "TextCaretMoved" || m == "TextSelectionChanged") return {"AXSelectedTextChanged"};
@@ -253,6 +317,12 @@ void onEvent(const atspi::Event& e) {
     int pid = atspi::pidOf(e.sender, 250);
     std::erase_if(watching, [&](auto& o) { return o->pid != pid; });
     if (watching.empty()) return;
+    // An observed application that joined the bus after it was observed: mirrored from its
+    // first event on.
+    if (mirroredBuses.insert(e.sender).second) {
+        if (mirroredBuses.size() > 256) mirroredBuses = {e.sender};
+        axmirror::mirror(e.sender, pid);
+    }
     std::string path = e.path;
     std::vector<std::string> notes = notificationsOf(e, path);
     for (const std::string& note : notes)
@@ -279,6 +349,22 @@ std::string focusedPath(const std::string& bus) {
     return it == focusedByApp.end() ? std::string() : it->second;
 }
 
+void mirrorBuilt(const std::string& bus, int pid) {
+    std::vector<ax::ObserverRef> watching;
+    {
+        std::lock_guard lock(observersMutex);
+        for (auto& w : observers)
+            if (auto o = w.lock(); o && o->attached && o->pid == pid) watching.push_back(o);
+    }
+    for (auto& o : watching) {
+        {
+            std::lock_guard lock(o->mutex);
+            if (!o->notifications.count("AXWindowCreated")) continue;
+        }
+        deliver(o, axlinux::makeElement(bus, axlinux::rootPath, pid, 250), "AXWindowCreated");
+    }
+}
+
 bool passwordFocused() {
     return secure;
 }
@@ -286,9 +372,27 @@ bool passwordFocused() {
 std::optional<std::string> menuItemTitle(const std::string& bus, const std::string& path) {
     std::lock_guard lock(menuNameMutex);
     auto it = menuNames.find(bus);
-    if (it == menuNames.end() || it->second.first != path || it->second.second.empty())
+    if (it == menuNames.end() || it->second.path != path || it->second.name.empty())
         return std::nullopt;
-    return it->second.second;
+    return it->second.name;
+}
+
+bool menuActive(const std::string& bus) {
+    std::lock_guard lock(menuNameMutex);
+    auto it = menuNames.find(bus);
+    return it != menuNames.end() &&
+           (!it->second.leftAt ||
+            std::chrono::steady_clock::now() - *it->second.leftAt < menuBoxKept);
+}
+
+std::string menuItemAt(const std::string& bus, double x, double y) {
+    std::lock_guard lock(menuNameMutex);
+    auto it = menuNames.find(bus);
+    if (it == menuNames.end()) return "";
+    const MenuItem& m = it->second;
+    if (m.leftAt && std::chrono::steady_clock::now() - *m.leftAt > menuBoxKept) return "";
+    if (m.w <= 0 || m.h <= 0 || x < m.x || y < m.y || x >= m.x + m.w || y >= m.y + m.h) return "";
+    return m.path;
 }
 
 } // namespace axtrack

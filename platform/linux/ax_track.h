@@ -21,6 +21,16 @@ bool passwordFocused();
 // is the object at path.
 std::optional<std::string> menuItemTitle(const std::string& bus, const std::string& path);
 
+// The application's last highlighted menu item when its box (as it was highlighted) holds the
+// point; "" otherwise.
+std::string menuItemAt(const std::string& bus, double x, double y);
+// Whether the application has a menu item highlighted (or left moments ago).
+bool menuActive(const std::string& bus);
+
+// The mirror of an application has been built: its observers hear "AXWindowCreated" of its root,
+// so the window is read again from the mirror (a first walk made meanwhile may have been partial).
+void mirrorBuilt(const std::string& bus, int pid);
+
 } // namespace axtrack
 
 namespace axmirror {

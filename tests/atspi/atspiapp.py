@@ -15,6 +15,9 @@ standard input, one per line, and answers "ok" to each:
     enable 0|1        makes the button insensitive or sensitive
     focus             moves the focus between the entry and the check box; answers
                       "ok NANOSECONDS" with the monotonic clock just before the move
+    lags              answers "ok MS MS ..." with how late each key press since the last
+                      "lags" was handled (the X server stamps a press in monotonic
+                      milliseconds), and forgets them
     quit
 """
 import sys
@@ -80,6 +83,14 @@ for r in range(rows):
 scroller.add(grid)
 outer.pack_start(scroller, True, True, 0)
 added = []
+lags = []
+
+
+def on_key(_widget, event):
+    # The server's stamp and this clock are both monotonic milliseconds (32 bits on the wire).
+    now = time.monotonic_ns() // 1000000
+    lags.append((now - event.time) % (1 << 32))
+    return False
 
 
 def say(text):
@@ -112,6 +123,10 @@ def command(line):
         return
     elif word == "enable":
         button.set_sensitive(rest == "1")
+    elif word == "lags":
+        say("ok " + " ".join(map(str, lags)))
+        lags.clear()
+        return
     elif word == "quit":
         Gtk.main_quit()
     say("ok")
@@ -128,6 +143,7 @@ def on_stdin(channel, condition):
 
 GLib.io_add_watch(GLib.IOChannel.unix_new(0), GLib.IO_IN | GLib.IO_HUP, on_stdin)
 win.connect("destroy", Gtk.main_quit)
+win.connect("key-press-event", on_key)
 win.show_all()
 GLib.idle_add(lambda: say("ready") and False)
 Gtk.main()

@@ -64,6 +64,40 @@ void addText(const ax::ElementRef& element, WalkText& text) {
     text.text += '\n';
 }
 
+// Words only: whether a container's own text is already among what its children gave.
+std::string words(std::string_view text) {
+    std::string out;
+    bool gap = false;
+    for (char c : text) {
+        if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
+            gap = !out.empty();
+            continue;
+        }
+        if (gap) out += ' ';
+        gap = false;
+        out += c;
+    }
+    return out;
+}
+
+bool hiddenElement(const ax::ElementRef& element) {
+    auto hidden = attr(element, "AXHidden");
+    const bool* yes = hidden ? std::get_if<bool>(&*hidden) : nullptr;
+    return yes && *yes;
+}
+
+// A paragraph, section or page whose text isn't all in children of its own (the words between
+// its links, a document's paragraphs) gives its own, ahead of its children's. Its children are
+// walked first so what they carry isn't told twice.
+void addOwnText(const std::string& own, std::size_t at, WalkText& text) {
+    std::string mine = words(own);
+    if (mine.empty() || text.units >= maxText) return;
+    if (words(std::string_view(text.text).substr(at)).find(mine) != std::string::npos) return;
+    std::string cut = clip(mine, maxText - text.units);
+    text.units += utf16::count(cut) + 1;
+    text.text.insert(at, cut + "\n");
+}
+
 void textResult(int pid, const std::string& key, const std::string& hash, const std::string& text,
                 const Outline& outline, bool partial, const WindowRead& check,
                 std::uint64_t epoch) {
@@ -109,23 +143,28 @@ void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, Walk
         outOfTime(budget))
         return;
     ++budget.count;
+    // What isn't on screen (an unselected page, a widget never shown) isn't read, nor listed.
+    if (depth > 0 && hiddenElement(element)) return;
     std::string role = str(element, "AXRole").value_or("");
     std::string label = labelOf(element);
     bool secure = secureField(element, label);
     addOutline(element, role, label, outline);
     // A secret field's label may be listed; its text and everything below it never are.
     if (secure) return;
+    std::string own;
     if (isOneOf(role,
                 {"AXStaticText", "AXTextField", "AXTextArea", "AXCell", "AXHeading", "AXLink"}))
         addText(element, text);
-    auto children = attr(element, "AXChildren");
-    if (!children) return;
-    auto* list = std::get_if<std::vector<ax::ElementRef>>(&*children);
-    if (!list) return;
-    for (const ax::ElementRef& child : *list) {
-        if (text.units >= maxText || outOfTime(budget)) break;
-        walkText(child, depth + 1, budget, text, outline);
-    }
+    else if (isOneOf(role, {"AXGroup", "AXWebArea"}))
+        own = str(element, "AXValue").value_or("");
+    std::size_t at = text.text.size();
+    if (auto children = attr(element, "AXChildren"))
+        if (auto* list = std::get_if<std::vector<ax::ElementRef>>(&*children))
+            for (const ax::ElementRef& child : *list) {
+                if (text.units >= maxText || outOfTime(budget)) break;
+                walkText(child, depth + 1, budget, text, outline);
+            }
+    addOwnText(own, at, text);
 }
 
 void walkWindow(ax::ElementRef window, ax::ElementRef app, Hosts hosts, std::uint64_t epoch,
