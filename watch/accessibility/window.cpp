@@ -318,8 +318,8 @@ void decideWindow(WindowRead read, const std::string& why) {
 
 void windowMayHaveChanged(const std::string& why, bool anotherWindow) {
     if (paused.load() || !observedApp) return;
-    // Keys counted so far belong to the window that was in front.
-    flushKeys();
+    // Keys counted so far belong to the window that was in front (a retitled window is the same).
+    if (anotherWindow) flushKeys();
     if (!windowUndecided) retriesLeft = quickRetries;
     // A window left before it was decided is a doubt, and what waits for it goes with it.
     if (windowUndecided && anotherWindow) {
