@@ -80,6 +80,16 @@ void settle(const WindowRead& check, std::uint64_t epoch, const std::function<vo
     if (holdWhileUndecided(
             [check, epoch, report, refused] { settle(check, epoch, report, refused); }, refused))
         return;
+    if (check.failed && mayDisclose() && ax::sameElement(check.app, observedApp) &&
+        doubtEpoch <= epoch) {
+        // The window couldn't be read after the result (a busy application): it is read again,
+        // and the result waits for that decision; it counts if no doubt comes first.
+        WindowRead vouched = check;
+        vouched.failed = vouched.isPrivate = false;
+        windowMayHaveChanged("later");
+        settle(vouched, epoch, report, refused);
+        return;
+    }
     if (admitted(check, epoch))
         report();
     else if (refused)
