@@ -6,7 +6,7 @@ from appdesk import AppCase, firefox, write_document
 
 class Firefox(AppCase):
     NAME = "Firefox ESR"
-    TEXT_WAIT = 60
+    TEXT_WAIT = 120
     DOC_AT = (0.5, 0.5)
     # High enough for its long context menu to open downwards (items still move as it fills).
     MENU_AT = (0.3, 0.3)
