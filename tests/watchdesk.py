@@ -282,18 +282,30 @@ class Browser:
 
     def __init__(self, desk, url="about:blank"):
         self.desk = desk
-        self.profile = tempfile.mkdtemp(prefix="zephrin-chromium-", dir=desk.tmp)
         self.env = dict(desk.env, ACCESSIBILITY_ENABLED="1")
-        self.flags = ["--no-sandbox", "--disable-gpu", "--no-first-run",
-                      "--disable-background-networking", "--disable-component-update",
-                      "--disable-sync", "--no-default-browser-check", "--disable-features=Translate",
-                      "--password-store=basic", "--host-resolver-rules=MAP * 127.0.0.1",
-                      f"--user-data-dir={self.profile}", "--window-position=0,0",
-                      "--window-size=1200,760"]
-        self.proc = subprocess.Popen([BROWSER, *self.flags, url], env=self.env,
-                                     stdin=subprocess.DEVNULL, stdout=desk.log, stderr=desk.log)
-        self.pid = self.proc.pid
-        desk.window_of(self.pid, timeout=120)
+        # Now and then (once in a few dozen starts here, idle or not) the browser shows no window
+        # at all: it is started once more, on a fresh profile, as a person would.
+        for attempt in (1, 2):
+            self.profile = tempfile.mkdtemp(prefix="zephrin-chromium-", dir=desk.tmp)
+            self.flags = ["--no-sandbox", "--disable-gpu", "--no-first-run",
+                          "--disable-background-networking", "--disable-component-update",
+                          "--disable-sync", "--no-default-browser-check",
+                          "--disable-features=Translate", "--password-store=basic",
+                          "--host-resolver-rules=MAP * 127.0.0.1",
+                          f"--user-data-dir={self.profile}", "--window-position=0,0",
+                          "--window-size=1200,760"]
+            self.proc = subprocess.Popen([BROWSER, *self.flags, url], env=self.env,
+                                         stdin=subprocess.DEVNULL, stdout=desk.log,
+                                         stderr=desk.log)
+            self.pid = self.proc.pid
+            try:
+                desk.window_of(self.pid, timeout=60)
+                return
+            except AssertionError:
+                self.stop()
+                if attempt == 2:
+                    raise
+                print("the browser showed no window in 60 s; starting it again", file=sys.stderr)
 
     def open(self, url, incognito=False):
         """Opens url in a new window of the running browser (the second start hands it over)."""
