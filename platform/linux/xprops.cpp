@@ -81,12 +81,12 @@ std::vector<int> windowPids(Display* dpy, const std::vector<Window>& windows) {
             pids[i] = claimedPid(dpy, windows[i]);
         return pids;
     }
-    std::vector<XResClientIdSpec> specs;
+    std::vector<XResClientIdSpec> queries;
     for (Window w : windows)
-        specs.push_back({w, XRES_CLIENT_ID_PID_MASK});
+        queries.push_back({w, XRES_CLIENT_ID_PID_MASK});
     long n = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(dpy, static_cast<long>(specs.size()), specs.data(), &n, &values) !=
+    if (XResQueryClientIds(dpy, static_cast<long>(queries.size()), queries.data(), &n, &values) !=
         Success)
         return pids;
     // Each answer names its client by the base of the client's resource ids, which is every
