@@ -366,6 +366,20 @@ class Desk:
         self.watches.append(w)
         return w
 
+    def recording(self, **config):
+        """A watcher configured as a host would (frames on, into the desktop's folder), recording."""
+        w = self.watch()
+        w.send(cmd="config", frames_dir=self.frames, frames=True, **config)
+        w.wait("resumed")
+        return w
+
+    def finish(self, w):
+        """Stops the watcher, then the desktop; the watcher must have ended well."""
+        status = w.stop()
+        self.stop()
+        assert status == 0, status
+        assert not w.bad, w.bad
+
     def gtk(self, name, *args):
         return self._own(GtkApp(self, name, *args))
 

@@ -192,9 +192,7 @@ class AppCase(unittest.TestCase):
         cls.found = {}
         cls.failed = []
         try:
-            cls.w = cls.desk.watch()
-            cls.w.send(cmd="config", frames_dir=cls.desk.frames, frames=True)
-            cls.w.wait("resumed")
+            cls.w = cls.desk.recording()
         except BaseException:
             cls.desk.stop()
             raise

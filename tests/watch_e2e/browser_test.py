@@ -30,9 +30,7 @@ class Browser(unittest.TestCase):
                 cls.site.page(path, PAGE.format(title=title))
             # The watcher runs before the browser starts: the browser comes to the front
             # before it has joined the accessibility bus, and is observed once it has.
-            cls.w = cls.desk.watch()
-            cls.w.send(cmd="config", frames_dir=cls.desk.frames, frames=True,
-                       skip_hosts=["vault.test"])
+            cls.w = cls.desk.recording(skip_hosts=["vault.test"])
             cls.browser = cls.desk.browser(cls.site.url("ledger/index.html"))
             cls.main = cls.desk.window_of(cls.browser.pid)
         except BaseException:
@@ -41,10 +39,7 @@ class Browser(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        status = cls.w.stop()
-        cls.desk.stop()
-        assert status == 0, status
-        assert not cls.w.bad, cls.w.bad
+        cls.desk.finish(cls.w)
 
     def test_a_page_and_its_text(self):
         page = self.w.wait("page", timeout=30)

@@ -21,19 +21,14 @@ class Gtk(unittest.TestCase):
     def setUpClass(cls):
         cls.desk = Desk().start()
         try:
-            cls.w = cls.desk.watch()
-            cls.w.send(cmd="config", frames_dir=cls.desk.frames, frames=True)
-            cls.w.wait("resumed")
+            cls.w = cls.desk.recording()
         except BaseException:
             cls.desk.stop()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        status = cls.w.stop()
-        cls.desk.stop()
-        assert status == 0, status
-        assert not cls.w.bad, cls.w.bad
+        cls.desk.finish(cls.w)
 
     def front(self, name, title=None):
         """A fresh app in front, observed, its window read; returns (app, mark after that)."""
