@@ -294,18 +294,34 @@ class Browser:
                           "--host-resolver-rules=MAP * 127.0.0.1",
                           f"--user-data-dir={self.profile}", "--window-position=0,0",
                           "--window-size=1200,760"]
-            self.proc = subprocess.Popen([BROWSER, *self.flags, url], env=self.env,
-                                         stdin=subprocess.DEVNULL, stdout=desk.log,
-                                         stderr=desk.log)
+            self.log_path = os.path.join(self.profile, "browser.log")
+            with open(self.log_path, "wb") as log:
+                self.proc = subprocess.Popen([BROWSER, *self.flags, url], env=self.env,
+                                             stdin=subprocess.DEVNULL, stdout=log, stderr=log)
             self.pid = self.proc.pid
             try:
                 desk.window_of(self.pid, timeout=60)
                 return
             except AssertionError:
+                self.explain()
                 self.stop()
                 if attempt == 2:
                     raise
                 print("the browser showed no window in 60 s; starting it again", file=sys.stderr)
+
+    def explain(self):
+        """What a browser that shows no window is doing: its threads and the end of its log."""
+        print(f"browser {self.pid} shows no window; its threads:", file=sys.stderr)
+        for task in sorted(os.listdir(f"/proc/{self.pid}/task")) if self.proc.poll() is None else []:
+            try:
+                with open(f"/proc/{self.pid}/task/{task}/comm") as c, \
+                        open(f"/proc/{self.pid}/task/{task}/wchan") as w:
+                    print(f"  {c.read().strip()}: {w.read().strip()}", file=sys.stderr)
+            except OSError:
+                pass
+        with open(self.log_path, "rb") as log:
+            tail = log.read()[-4000:].decode(errors="replace")
+        print(f"exit status {self.proc.poll()}; the end of its log:\n{tail}", file=sys.stderr)
 
     def open(self, url, incognito=False):
         """Opens url in a new window of the running browser (the second start hands it over)."""

@@ -5,6 +5,7 @@
 #include "watch/frames/capture.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -195,4 +196,29 @@ TEST(Undecided, ADialogBelongsToItsWindowsDecision) {
     std::string out = s.all();
     EXPECT_EQ(out.find("Save As"), std::string::npos) << out;
     EXPECT_EQ(out.find("\"kind\":\"keys\""), std::string::npos) << out;
+}
+
+TEST(Undecided, AClickNoticedBeforeItsApplicationCountsInIt) {
+    // The click reaches the watcher before the news that another application came to the front:
+    // it is described through that application, once its window is decided.
+    Desk d;
+    focusedWindow(editor.pid, "Draft");
+    d.record();
+    auto window = focusedWindow(pid, "Start",
+                                {{"AXPosition", ax::Point{0, 0}}, {"AXSize", ax::Size{400, 300}}});
+    sim::axAdd(window, element(pid, "AXButton",
+                               {{"AXTitle", "Keep"},
+                                {"AXPosition", ax::Point{10, 10}},
+                                {"AXSize", ax::Size{100, 20}}}));
+    d.lines();
+    bool once = true;
+    sim::axDuringRead([&](int, const std::string&) {
+        if (std::exchange(once, false)) sim::activate(browser);
+    });
+    sim::sendInput({.type = input::leftMouseDown, .x = 20, .y = 20});
+    d.run(1);
+    sim::axDuringRead(nullptr);
+    auto clicks = d.of(d.lines(), "click");
+    ASSERT_EQ(clicks.size(), 1u);
+    EXPECT_EQ(clicks[0]["element"]["label"], "Keep");
 }

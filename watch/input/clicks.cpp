@@ -25,23 +25,32 @@ void onScroll() {
 }
 
 // The element is asked for through the observed application's element; the backend finds the
-// window at the point itself, so a click outside that application is described too.
-void onClick(double x, double y, bool right) {
-    if (holdWhileUndecided([x, y, right] { onClick(x, y, right); })) return;
+// window at the point itself, so a click outside that application is described too. A click
+// noticed before the application it landed in (just brought to the front) is read once more
+// through that application, and counts once its window is decided.
+void onClick(double x, double y, bool right, bool again = false) {
+    if (holdWhileUndecided([x, y, right, again] { onClick(x, y, right, again); })) return;
     if (!mayDisclose()) return;
     loop::async(axQueue, [app = observedApp, hosts = hostsNow(), epoch = windowEpoch.load(), x, y,
-                          right] {
+                          right, again] {
         if (app) ax::setMessagingTimeout(app, 0.25f);
         json element = json::object();
         if (auto found = ax::elementAtPosition(app, static_cast<float>(x), static_cast<float>(y)))
             element = describe(found);
         WindowRead check = readFrontWindow(app, hosts);
-        reportChecked(std::move(check), epoch, [element, x, y, right] {
-            emitWith("click",
-                     {{"element", element}, {"x", whole(x)}, {"y", whole(y)}, {"right", right}});
-            std::string role = element.is_object() ? element.value("role", "") : "";
-            if (role == "AXButton" || role == "AXLink" || role == "AXMenuItem") readWindow("click");
-        });
+        reportChecked(
+            std::move(check), epoch,
+            [element, x, y, right] {
+                emitWith(
+                    "click",
+                    {{"element", element}, {"x", whole(x)}, {"y", whole(y)}, {"right", right}});
+                std::string role = element.is_object() ? element.value("role", "") : "";
+                if (role == "AXButton" || role == "AXLink" || role == "AXMenuItem")
+                    readWindow("click");
+            },
+            [app, x, y, right, again] {
+                if (!again && !ax::sameElement(app, observedApp)) onClick(x, y, right, true);
+            });
     });
 }
 
