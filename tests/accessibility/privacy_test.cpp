@@ -222,3 +222,20 @@ TEST(Undecided, AClickNoticedBeforeItsApplicationCountsInIt) {
     ASSERT_EQ(clicks.size(), 1u);
     EXPECT_EQ(clicks[0]["element"]["label"], "Keep");
 }
+
+TEST(Undecided, QuickSwitchesDecideTheLastApplication) {
+    // Two applications in front one after the other before the first's window was read.
+    Desk d;
+    focusedWindow(editor.pid, "Draft");
+    focusedWindow(pid, "Start");
+    d.record();
+    d.lines();
+    sim::activate(browser);
+    sim::activate(editor);
+    d.run(1);
+    auto out = d.lines();
+    auto windows = d.of(out, "window");
+    ASSERT_FALSE(windows.empty());
+    EXPECT_EQ(windows.back()["window"], "Draft");
+    EXPECT_EQ(windows.back()["app"], "Editor");
+}

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <glib.h>
 #include <memory>
+#include <mutex>
 #include <unicode/unistr.h>
 
 loop::TimerRef windowTimer;
@@ -57,6 +58,10 @@ int retriesLeft = quickRetries;
 loop::TimerRef retryTimer;
 // A decision read is queued and hasn't started: further changes ride on it.
 std::atomic<bool> decisionQueued{false};
+std::mutex decisionMutex;
+ax::ElementRef decisionApp;
+Hosts decisionHosts;
+std::string decisionWhy;
 
 void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
              std::uint64_t epoch);
@@ -64,12 +69,26 @@ void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
 void queueRead(const std::string& why, bool decision) {
     if (!observedApp || paused.load()) return;
     if (decision) {
+        // A decision already queued reads what is in front when it starts: the application
+        // may have changed since it was queued.
+        {
+            std::lock_guard lock(decisionMutex);
+            decisionApp = observedApp;
+            decisionHosts = hostsNow();
+            decisionWhy = why;
+        }
         if (decisionQueued.exchange(true)) return;
     }
-    loop::async(axQueue, [why, decision, app = observedApp, hosts = hostsNow(),
+    loop::async(axQueue, [why = std::string(why), decision, app = observedApp, hosts = hostsNow(),
                           mainEpoch = windowEpoch.load()]() mutable {
         // A decision judges every change noticed before it starts.
-        if (decision) decisionQueued = false;
+        if (decision) {
+            std::lock_guard lock(decisionMutex);
+            decisionQueued = false;
+            app = decisionApp;
+            hosts = decisionHosts;
+            why = decisionWhy;
+        }
         std::uint64_t epoch = decision ? windowEpoch.load() : mainEpoch;
         WindowRead read = readFrontWindow(app, hosts);
         loop::onMain([read = std::move(read), app = std::move(app), why, epoch]() mutable {
