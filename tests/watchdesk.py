@@ -319,6 +319,8 @@ class Browser:
                     print(f"  {c.read().strip()}: {w.read().strip()}", file=sys.stderr)
             except OSError:
                 pass
+        hidden = self.desk.xdotool("search", "--all", "--pid", self.pid, "--name", ".").split()
+        print(f"  windows of its own, mapped or not: {len(hidden)}", file=sys.stderr)
         with open(self.log_path, "rb") as log:
             tail = log.read()[-4000:].decode(errors="replace")
         print(f"exit status {self.proc.poll()}; the end of its log:\n{tail}", file=sys.stderr)

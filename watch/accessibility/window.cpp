@@ -106,10 +106,14 @@ void decided(WindowRead read, const ax::ElementRef& app, const std::string& why,
     if (!ax::sameElement(app, observedApp)) return;
     // The window changed again while this was read: the read of that change decides.
     if (epoch != windowEpoch) return;
-    // An application that has quit shows nothing any more; the next one in front is observed.
+    // An application that has quit shows nothing any more, and nothing more is said of it: the
+    // next one in front is observed.
     if (read.failed && !workspace::runningApplication(observedPid)) {
-        read = WindowRead{};
-        read.app = app;
+        windowUndecided = false;
+        currentPrivate = true;
+        doubtNow();
+        releaseHeld(false);
+        return;
     }
     if (read.failed) {
         if (!windowUndecided) {
