@@ -149,6 +149,7 @@ namespace {
 Display* activeDpy = nullptr;
 Atom activeAtom = None;
 int lastActivePid = 0;
+Window lastActive = None;
 std::function<void(const std::optional<workspace::App>&)> activateHandler;
 std::function<void()> frontWindowHandler;
 
@@ -173,9 +174,15 @@ gboolean onActiveChange(int, GIOCondition condition, gpointer) {
     if (active == None) return G_SOURCE_CONTINUE;
     auto app = workspace::frontOn(activeDpy);
     int pid = app ? app->pid : 0;
-    // A switch between windows of one application is not an activation, but its window changed.
+    // The window manager sets the property again for the window already active (a click in
+    // it, a repeated activation): nothing changed, and a window being decided must not be
+    // taken for one left undecided.
+    bool sameWindow = active == lastActive;
+    lastActive = active;
     if (pid == lastActivePid) {
-        if (frontWindowHandler) frontWindowHandler();
+        // A switch between windows of one application is not an activation, but its window
+        // changed.
+        if (!sameWindow && frontWindowHandler) frontWindowHandler();
         return G_SOURCE_CONTINUE;
     }
     lastActivePid = pid;
@@ -199,6 +206,7 @@ void onActivate(std::function<void(const std::optional<workspace::App>&)> handle
     activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
     XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
     if (auto app = workspace::frontOn(activeDpy)) lastActivePid = app->pid;
+    lastActive = xlinux::activeWindow(activeDpy);
     XFlush(activeDpy);
     g_unix_fd_add(ConnectionNumber(activeDpy), GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
                   onActiveChange, nullptr);

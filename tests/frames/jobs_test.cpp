@@ -88,6 +88,7 @@ TEST_F(Jobs, BlurPathRule) {
     EXPECT_FALSE(writableFrame(sibling + "/f.png", dir.str()));
     EXPECT_FALSE(writableFrame(dir.str() + "/link.png", dir.str()));
     EXPECT_FALSE(writableFrame(dir.str() + "/linkdir/secret.png", dir.str()));
+    fs::remove_all(sibling);
     EXPECT_FALSE(writableFrame("f1.png", dir.str()));
     EXPECT_FALSE(writableFrame(dir.str() + "/missing.png", dir.str()));
     // The root is no frames directory, however it is spelled.
