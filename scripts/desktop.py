@@ -101,10 +101,13 @@ class VirtualDesktop:
                   subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
                                  capture_output=True, timeout=5).stdout)
 
+        # Waited for without asking the bus itself: a call to it would start a second launcher
+        # through the session bus's activation, and ours would leave.
         self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-        _wait_for("the accessibility bus", lambda: _quiet(
-            ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-             "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"], self.env))
+        _wait_for("the accessibility bus", lambda: b"true" in subprocess.run(
+            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+             "org.a11y.Bus"], env=self.env, capture_output=True, timeout=5).stdout)
 
     def stop(self):
         for p in reversed(self.procs):

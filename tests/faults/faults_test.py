@@ -193,6 +193,12 @@ class Faults(unittest.TestCase):
         """The launcher of the desktop's accessibility bus, and every process under it (the bus
         daemon, or a broker's launcher and its broker)."""
         launcher = self.desk.vd.procs[-1]
+        owner = subprocess.run(
+            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+             "/org/freedesktop/DBus", "--method",
+             "org.freedesktop.DBus.GetConnectionUnixProcessID", "org.a11y.Bus"],
+            env=self.desk.env, capture_output=True, text=True, timeout=10).stdout
+        self.assertIn(f"uint32 {launcher.pid},", owner, "the desktop's launcher owns no bus")
         parents = {}
         for pid in os.listdir("/proc"):
             if not pid.isdigit():

@@ -286,9 +286,12 @@ class Soak(unittest.TestCase):
                      "click", "copy", "scroll", "frame"):
             self.assertIn(kind, kinds)
         # Nothing the person did is lost.
+        story = "\n".join(f"{e['t']} {e['kind']} {e.get('app', '')} {e.get('window', '')} "
+                          f"{e.get('why', '')} {(e.get('element') or {}).get('label', '')}"
+                          for e in events if e["kind"] in ("app", "window", "private", "click"))
         self.assertEqual(sum(e["count"] for e in events if e["kind"] == "keys"), done["keys"])
         self.assertEqual(kinds.count("key_shortcut"), done["shortcuts"])
-        self.assertEqual(kinds.count("click"), done["clicks"])
+        self.assertEqual(kinds.count("click"), done["clicks"], story)
         copied = [e.get("text") for e in events if e["kind"] == "copy"]
         self.assertEqual(copied, done["copies"])
         self.assertTrue(0 < kinds.count("scroll") <= done["scrolls"])
