@@ -1,10 +1,10 @@
 // The mirror: every change it learns of first marks the piece it touches unknown (reads of it go
 // to the application again), then asks the application for the new piece. All of its writes run
 // on the event thread; reads come from any thread under the lock.
-#include "platform/linux/ax_mirror.h"
-#include "platform/linux/atspi.h"
-#include "platform/linux/ax_roles.h"
-#include "platform/linux/ax_track.h"
+#include "platform/linux/shared/ax_mirror.h"
+#include "platform/linux/shared/atspi.h"
+#include "platform/linux/shared/ax_roles.h"
+#include "platform/linux/shared/ax_track.h"
 
 #include <atspi/atspi-constants.h>
 

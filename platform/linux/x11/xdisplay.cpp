@@ -1,4 +1,4 @@
-#include "platform/linux/xdisplay.h"
+#include "platform/linux/x11/xdisplay.h"
 
 #include <atomic>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include <gio/gio.h>
 #include <string>
 
-namespace xlinux {
+namespace sessionbus {
 
 inline bool sessionBusKnown() {
     const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
@@ -30,4 +30,4 @@ inline std::string sessionBusAddress() {
     return found;
 }
 
-} // namespace xlinux
+} // namespace sessionbus

@@ -1,5 +1,5 @@
-#include "platform/linux/atspi.h"
-#include "platform/linux/sessionbus.h"
+#include "platform/linux/shared/atspi.h"
+#include "platform/linux/shared/sessionbus.h"
 
 #include <sys/stat.h>
 
@@ -41,7 +41,7 @@ GDBusConnection* open(const std::string& address) {
 
 std::string accessibilityAddress() {
     if (const char* a = std::getenv("AT_SPI_BUS_ADDRESS"); a && *a) return a;
-    std::string session = xlinux::sessionBusAddress();
+    std::string session = sessionbus::sessionBusAddress();
     if (session.empty()) return {};
     GDBusConnection* s = open(session);
     if (!s) return {};

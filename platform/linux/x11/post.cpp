@@ -5,9 +5,9 @@
 // masks become modifier key presses around the key. Text goes through spare key codes that are
 // bound to the characters' keysyms for the length of the run and unbound in finish().
 #include "platform/post.h"
-#include "platform/linux/keycodes.h"
-#include "platform/linux/xdisplay.h"
-#include "platform/linux/xprops.h"
+#include "platform/linux/shared/keycodes.h"
+#include "platform/linux/x11/xdisplay.h"
+#include "platform/linux/x11/xprops.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -27,7 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace post {
+namespace post::x11 {
 namespace {
 
 // Modifier masks in the order their keys go down. The function key has no X counterpart:
@@ -807,4 +807,4 @@ bool inputTrusted() {
     return connection() != nullptr;
 }
 
-} // namespace post
+} // namespace post::x11

@@ -1,16 +1,9 @@
 #include "platform/permissions.h"
-#include "platform/linux/atspi.h"
-#include "platform/linux/xdisplay.h"
+#include "platform/linux/x11/xdisplay.h"
 
 #include <X11/extensions/XInput2.h>
 
-namespace permissions {
-
-bool accessibilityTrusted() {
-    // Connected to the accessibility bus now. Only the very first answer waits, briefly, for the
-    // first attempt (made on a thread of its own) to end; a hung bus reads as none.
-    return atspi::connected(1000);
-}
+namespace permissions::x11 {
 
 // Both are asked of the server once: a probe must not wait on a server held by a grab.
 bool listenAccess() {
@@ -30,4 +23,4 @@ bool screenAccess() {
     return present && xlinux::display();
 }
 
-} // namespace permissions
+} // namespace permissions::x11

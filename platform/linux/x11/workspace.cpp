@@ -1,7 +1,7 @@
 #include "platform/workspace.h"
 #include "common/utf16.h"
-#include "platform/linux/xdisplay.h"
-#include "platform/linux/xprops.h"
+#include "platform/linux/x11/xdisplay.h"
+#include "platform/linux/x11/xprops.h"
 #include "platform/notices.h"
 
 #include <X11/Xatom.h>
@@ -16,7 +16,7 @@
 #include <mutex>
 #include <sstream>
 
-namespace workspace {
+namespace workspace::x11 {
 namespace {
 
 std::string commOf(int pid) {
@@ -127,21 +127,9 @@ std::optional<App> runningApplication(int pid) {
     return app;
 }
 
-// Electron ships its application as resources/app.asar (or its own electron.asar) beside the
-// executable.
-bool electronApp(const App& app) {
-    if (app.pid < 1) return false;
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(app.pid) + "/exe", ec);
-    if (ec) return false;
-    auto resources = exe.parent_path() / "resources";
-    return std::filesystem::exists(resources / "app.asar", ec) ||
-           std::filesystem::exists(resources / "electron.asar", ec);
-}
+} // namespace workspace::x11
 
-} // namespace workspace
-
-namespace notices {
+namespace notices::x11 {
 namespace {
 
 // The front application's changes come from the root window's _NET_ACTIVE_WINDOW, on a
@@ -171,7 +159,7 @@ gboolean onActiveChange(int, GIOCondition condition, gpointer) {
     // Every change is looked at, even to the same id: a client that connects later may be
     // given the id of a window gone meanwhile.
     if (active == None) return G_SOURCE_CONTINUE;
-    auto app = workspace::frontOn(activeDpy);
+    auto app = workspace::x11::frontOn(activeDpy);
     int pid = app ? app->pid : 0;
     // A switch between windows of one application is not an activation, but its window changed.
     if (pid == lastActivePid) {
@@ -198,10 +186,10 @@ void onActivate(std::function<void(const std::optional<workspace::App>&)> handle
         activeDpy, [](Display*, void*) { activeLost = true; }, nullptr);
     activeAtom = xlinux::atom(activeDpy, "_NET_ACTIVE_WINDOW");
     XSelectInput(activeDpy, DefaultRootWindow(activeDpy), PropertyChangeMask);
-    if (auto app = workspace::frontOn(activeDpy)) lastActivePid = app->pid;
+    if (auto app = workspace::x11::frontOn(activeDpy)) lastActivePid = app->pid;
     XFlush(activeDpy);
     g_unix_fd_add(ConnectionNumber(activeDpy), GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR),
                   onActiveChange, nullptr);
 }
 
-} // namespace notices
+} // namespace notices::x11

@@ -3,8 +3,8 @@
 // presses and releases, seeded from the server's state and set right again from it whenever
 // input rests. Injected (XTest) input arrives the same way.
 #include "platform/input.h"
-#include "platform/linux/keycodes.h"
-#include "platform/linux/xdisplay.h"
+#include "platform/linux/shared/keycodes.h"
+#include "platform/linux/x11/xdisplay.h"
 #include "platform/loop.h"
 #include "platform/permissions.h"
 
@@ -312,6 +312,9 @@ void listen(std::shared_ptr<Listener> tap) {
 
 } // namespace
 
+} // namespace input
+
+namespace input::x11 {
 namespace {
 
 // On the listener's thread: a connection of its own, opened there so that a server held by a
@@ -425,10 +428,6 @@ void removeMonitor(const MonitorRef& monitor) {
     if (monitor) monitor->live->store(false);
 }
 
-const char* commandKeyName() {
-    return "ctrl";
-}
-
 namespace {
 
 // The server's idle time, sampled every second on a thread and connection of its own: a client
@@ -487,4 +486,4 @@ std::optional<Rect> mainScreenFrame() {
     return Rect{0, 0, double(DisplayWidth(dpy, s)), double(DisplayHeight(dpy, s))};
 }
 
-} // namespace input
+} // namespace input::x11

@@ -1,4 +1,4 @@
-#include "platform/linux/keycodes.h"
+#include "platform/linux/shared/keycodes.h"
 
 #include <X11/keysym.h>
 

@@ -25,7 +25,7 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
-namespace capture {
+namespace capture::x11 {
 namespace {
 
 struct FreeReply {
@@ -331,4 +331,4 @@ void captureWindow(uint32_t windowId, std::function<void(Result)> done) {
     loop::async(queue(), [windowId, done = std::move(done)] { done(take(windowId)); });
 }
 
-} // namespace capture
+} // namespace capture::x11

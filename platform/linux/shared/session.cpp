@@ -4,7 +4,7 @@
 // simply never reports what it would have said. Each bus has a connection of our own: GIO's
 // shared ones end the process when their bus goes away. A bus that goes away is reached again,
 // with growing pauses, and everything is subscribed to again.
-#include "platform/linux/sessionbus.h"
+#include "platform/linux/shared/sessionbus.h"
 #include "platform/notices.h"
 
 #include <algorithm>
@@ -108,7 +108,7 @@ std::string systemAddress() {
 }
 
 Link systemLink{systemAddress, watchSystemBus};
-Link sessionLink{xlinux::sessionBusAddress, watchSessionBus};
+Link sessionLink{sessionbus::sessionBusAddress, watchSessionBus};
 
 constexpr guint firstBackOffMs = 500, longestBackOffMs = 15000, handshakeMs = 5000;
 
@@ -175,7 +175,7 @@ void start() {
     if (started) return;
     started = true;
     reach(systemLink);
-    if (xlinux::sessionBusKnown()) reach(sessionLink);
+    if (sessionbus::sessionBusKnown()) reach(sessionLink);
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 // counts as concealed (what lies beyond can't be known), and a text is read, whole or in
 // increments (INCR), only up to the 80 KB that hold the 20,000 UTF-16 units a copy reports.
 #include "platform/pasteboard.h"
-#include "platform/linux/xdisplay.h"
+#include "platform/linux/x11/xdisplay.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -19,7 +19,7 @@
 #include <poll.h>
 #include <thread>
 
-namespace pasteboard {
+namespace pasteboard::x11 {
 namespace {
 
 struct Snapshot {
@@ -269,4 +269,4 @@ std::optional<std::string> plainText() {
     return current.text;
 }
 
-} // namespace pasteboard
+} // namespace pasteboard::x11

@@ -3,19 +3,16 @@
 // from memory.
 #include "platform/ax.h"
 #include "common/utf16.h"
-#include "platform/linux/atspi.h"
-#include "platform/linux/ax_element.h"
-#include "platform/linux/ax_mirror.h"
-#include "platform/linux/ax_roles.h"
-#include "platform/linux/ax_track.h"
-#include "platform/linux/xdisplay.h"
-#include "platform/linux/xprops.h"
+#include "platform/linux/shared/atspi.h"
+#include "platform/linux/shared/ax_element.h"
+#include "platform/linux/shared/ax_mirror.h"
+#include "platform/linux/shared/ax_roles.h"
+#include "platform/linux/shared/ax_track.h"
+#include "platform/linux/shared/backend.h"
 #include "platform/windows.h"
 
 #include <atspi/atspi-constants.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -209,7 +206,7 @@ std::optional<std::vector<ElementRef>> windowsOf(const ElementRef& app) {
     return out;
 }
 
-// Screen extents, placed by X where the toolkit answers window coordinates.
+// Screen extents, placed by the display server where the toolkit answers window coordinates.
 std::optional<Value> extents(const ElementRef& e, bool position);
 
 // The application's first frame by state: the active one, else the first on screen, as the
@@ -225,24 +222,6 @@ ElementRef activeFrame(const std::vector<ElementRef>& frames) {
     return showing;
 }
 
-struct XWindowFacts {
-    std::string title;
-    std::optional<windows::Rect> rect; // root coordinates
-};
-
-std::optional<XWindowFacts> xFacts(Display* dpy, Window w) {
-    if (!w) return std::nullopt;
-    XWindowFacts f;
-    f.title = xlinux::title(dpy, w);
-    XWindowAttributes a;
-    Window child = None;
-    int x = 0, y = 0;
-    if (XGetWindowAttributes(dpy, w, &a) &&
-        XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child))
-        f.rect = windows::Rect{double(x), double(y), double(a.width), double(a.height)};
-    return f;
-}
-
 double overlap(const windows::Rect& a, const windows::Rect& b) {
     double w = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
     double h = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
@@ -251,11 +230,11 @@ double overlap(const windows::Rect& a, const windows::Rect& b) {
     return both / (a.width * a.height + b.width * b.height - both);
 }
 
-// The frame that stands for an X window: named like it, lying where it lies, and active. Menus
-// and popups (nameless frames elsewhere) lose even when they hold the active state. Two frames
-// that can't be told apart (a browser's plain and private windows on one page, in one place,
+// The frame that stands for the active window: named like it, lying where it lies, and active.
+// Menus and popups (nameless frames elsewhere) lose even when they hold the active state. Two
+// frames that can't be told apart (a browser's plain and private windows on one page, in one place,
 // before either says it is active) are a doubt: no answer, so the reader asks again.
-ElementRef frameFor(const std::vector<ElementRef>& frames, const XWindowFacts& x) {
+ElementRef frameFor(const std::vector<ElementRef>& frames, const backend::WindowFacts& x) {
     struct Scored {
         ElementRef frame;
         std::string name;
@@ -293,23 +272,15 @@ ElementRef frameFor(const std::vector<ElementRef>& frames, const XWindowFacts& x
     return scored[0].frame;
 }
 
-// The front window is the active X window when the application owns it, not whichever frame says
-// it is active; main asks for the window a dialog belongs to (its WM_TRANSIENT_FOR owner).
-// A window that is no dialog has no main window of its own: absent, and nothing is asked.
+// The front window is the active window when the application owns it, not whichever frame says
+// it is active; main asks for the window a dialog belongs to. A window that is no dialog has no
+// main window of its own: absent, and nothing is asked.
 ElementRef activeWindow(const ElementRef& app, bool main = false) {
-    Display* dpy = xlinux::display();
-    Window active = dpy ? xlinux::activeWindow(dpy) : None;
-    bool ours = active && xlinux::windowPid(dpy, active) == app->pid;
-    if (main) {
-        Window owner = None;
-        if (!ours || !XGetTransientForHint(dpy, active, &owner) || owner == None ||
-            xlinux::windowPid(dpy, owner) != app->pid)
-            return nullptr;
-        active = owner;
-    }
+    auto facts = backend::kind() == backend::Kind::wlroots
+                     ? backend::wlroots::activeWindowOf(app->pid, main)
+                     : backend::x11::activeWindowOf(app->pid, main);
+    if (main && !facts) return nullptr;
     auto frames = windowsOf(app).value_or(std::vector<ElementRef>{});
-    if (!ours) return activeFrame(frames);
-    auto facts = xFacts(dpy, active);
     if (!facts) return activeFrame(frames);
     return frameFor(frames, *facts);
 }
@@ -377,7 +348,7 @@ std::optional<Box> liveExtents(const ElementRef& e, AtspiCoordType type) {
     return b;
 }
 
-// The frontmost X window of a process, as the window list gives it.
+// The frontmost window of a process, as the window list gives it.
 std::optional<windows::Info> frontWindowOf(int pid) {
     auto list = windows::onScreen();
     if (!list || pid < 1) return std::nullopt;
@@ -386,20 +357,9 @@ std::optional<windows::Info> frontWindowOf(int pid) {
     return std::nullopt;
 }
 
-// Where an X window's own area begins on the screen (inside any frame the window manager drew).
-std::optional<Point> clientOrigin(unsigned long window) {
-    Display* dpy = xlinux::display();
-    if (!dpy) return std::nullopt;
-    int x = 0, y = 0;
-    Window child = 0;
-    if (!XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child))
-        return std::nullopt;
-    return Point{double(x), double(y)};
-}
-
 // Some toolkits (GTK 4) can't tell screen coordinates and answer window-relative ones instead:
-// a box that reads the same in both is moved by the window's origin from X. (A window at the
-// screen's origin reads the same either way, and moving by zero changes nothing.)
+// a box that reads the same in both is moved by the window's origin from the display server. (A
+// window at the screen's origin reads the same either way, and moving by zero changes nothing.)
 // What the element's "screen" coordinates lack: the origin of its window, for a toolkit that
 // answers window coordinates; (0, 0) for one that tells the screen's.
 Point windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
@@ -408,16 +368,10 @@ Point windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
     if (!window || window->x != screen->x || window->y != screen->y) return {};
     auto front = frontWindowOf(e->pid);
     if (!front) return {};
-    auto origin = clientOrigin(front->number);
-    if (!origin) return {};
-    // A window that draws its own frame keeps a shadow margin around its content.
-    auto margins =
-        xlinux::cardinals(xlinux::display(), front->number, "_GTK_FRAME_EXTENTS", XA_CARDINAL);
-    if (margins.size() == 4 && (origin->x != 0 || origin->y != 0)) {
-        origin->x += static_cast<double>(margins[0]);
-        origin->y += static_cast<double>(margins[2]);
-    }
-    return *origin;
+    auto origin = backend::kind() == backend::Kind::wlroots
+                      ? backend::wlroots::contentOrigin(front->number)
+                      : backend::x11::contentOrigin(front->number);
+    return origin.value_or(Point{});
 }
 
 std::optional<Box> screenExtents(const ElementRef& e) {
@@ -560,7 +514,7 @@ ElementRef joinedLater(int pid) {
 }
 
 // An application that isn't on the accessibility bus (a terminal without a bridge) still has its
-// X windows: the front one stands for its focused window, with the title X gives it.
+// windows: the front one stands for its focused window, with the title the display server gives.
 constexpr std::string_view xWindowPrefix = "x11:";
 
 std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
@@ -574,22 +528,17 @@ std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
     }
     unsigned long id = std::stoul(e->path.substr(xWindowPrefix.size()));
     if (name == "AXRole") return Value(std::string("AXWindow"));
+    auto facts = backend::kind() == backend::Kind::wlroots ? backend::wlroots::windowFacts(id)
+                                                           : backend::x11::windowFacts(id);
+    if (!facts) return std::nullopt;
     if (name == "AXTitle") {
-        Display* dpy = xlinux::display();
-        if (!dpy) return std::nullopt;
-        std::string title = utf16::sanitize(xlinux::title(dpy, id));
+        std::string title = utf16::sanitize(facts->title);
         if (title.empty()) return std::nullopt;
         return Value(title);
     }
-    if (name == "AXPosition" || name == "AXSize") {
-        Display* dpy = xlinux::display();
-        XWindowAttributes a;
-        if (!dpy || !XGetWindowAttributes(dpy, id, &a)) return std::nullopt;
-        if (name == "AXSize") return Value(Size{double(a.width), double(a.height)});
-        auto origin = clientOrigin(id);
-        if (!origin) return std::nullopt;
-        return Value(*origin);
-    }
+    if (!facts->rect) return std::nullopt;
+    if (name == "AXSize") return Value(Size{facts->rect->width, facts->rect->height});
+    if (name == "AXPosition") return Value(Point{facts->rect->x, facts->rect->y});
     return std::nullopt;
 }
 

@@ -1,4 +1,4 @@
-#include "platform/linux/xprops.h"
+#include "platform/linux/x11/xprops.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>

@@ -1,7 +1,7 @@
 #pragma once
 // A copy of an observed application's accessibility tree, built when the application is observed
 // and kept current from its change events, so that reads of it need no round trip.
-#include "platform/linux/ax_element.h"
+#include "platform/linux/shared/ax_element.h"
 
 #include <functional>
 #include <optional>

@@ -5,8 +5,8 @@
 // XCB and cost one round trip, however many windows there are.
 #include "platform/windows.h"
 #include "common/utf16.h"
-#include "platform/linux/xdisplay.h"
-#include "platform/linux/xprops.h"
+#include "platform/linux/x11/xdisplay.h"
+#include "platform/linux/x11/xprops.h"
 
 #include <X11/Xlib-xcb.h>
 #include <cstdlib>
@@ -14,7 +14,7 @@
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
-namespace windows {
+namespace windows::x11 {
 namespace {
 
 struct FreeReply {
@@ -434,4 +434,4 @@ std::optional<std::vector<Info>> onScreen() {
     return list;
 }
 
-} // namespace windows
+} // namespace windows::x11

@@ -1,10 +1,10 @@
 // One listener for the accessibility bus's events: the mirror's updates first, then focus
 // tracking, then the notifications of observed applications, handed to the main loop.
-#include "platform/linux/ax_track.h"
+#include "platform/linux/shared/ax_track.h"
 #include "platform/ax.h"
-#include "platform/linux/ax_element.h"
-#include "platform/linux/ax_mirror.h"
-#include "platform/linux/ax_roles.h"
+#include "platform/linux/shared/ax_element.h"
+#include "platform/linux/shared/ax_mirror.h"
+#include "platform/linux/shared/ax_roles.h"
 
 #include <atspi/atspi-constants.h>
 

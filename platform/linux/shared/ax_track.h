@@ -1,7 +1,7 @@
 #pragma once
 // What the accessibility bus's events tell about the whole desktop: the focused object of each
 // application, and whether a password text has the focus.
-#include "platform/linux/atspi.h"
+#include "platform/linux/shared/atspi.h"
 
 #include <optional>
 #include <string>

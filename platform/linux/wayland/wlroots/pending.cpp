@@ -1,0 +1,99 @@
+// Facilities a wlroots session does not give this program yet: each answers as unavailable.
+#include "platform/linux/shared/backend.h"
+
+namespace capture::wlroots {
+void hold(bool) {}
+void captureWindow(uint32_t, std::function<void(Result)> done) {
+    done(Result{Failure::unavailable, nullptr});
+}
+} // namespace capture::wlroots
+
+namespace input::wlroots {
+TapRef createTap(bool, std::function<void(const Event&)>) {
+    return nullptr;
+}
+void enableTap(const TapRef&) {}
+void disableTap(const TapRef&) {}
+MonitorRef addMouseMonitor(std::function<void(const Event&)>) {
+    return nullptr;
+}
+void removeMonitor(const MonitorRef&) {}
+double secondsSinceLastInput() {
+    return 0;
+}
+Point pointerLocation() {
+    return {};
+}
+std::optional<Rect> mainScreenFrame() {
+    return std::nullopt;
+}
+} // namespace input::wlroots
+
+namespace notices::wlroots {
+void onActivate(std::function<void(const std::optional<workspace::App>&)>) {}
+void onFrontWindow(std::function<void()>) {}
+} // namespace notices::wlroots
+
+namespace pasteboard::wlroots {
+long changeCount() {
+    return 0;
+}
+std::vector<std::string> types() {
+    return {};
+}
+std::optional<std::string> plainText() {
+    return std::nullopt;
+}
+} // namespace pasteboard::wlroots
+
+namespace permissions::wlroots {
+bool listenAccess() {
+    return false;
+}
+bool screenAccess() {
+    return false;
+}
+} // namespace permissions::wlroots
+
+namespace post::wlroots {
+Result post(const Event&) {
+    return Result::Refused;
+}
+void prepareText(const std::u16string&) {}
+bool keysRead() {
+    return false;
+}
+void pause(int) {}
+void finish() {}
+void whenConnectionLost(void (*)()) {}
+bool inputTrusted() {
+    return false;
+}
+} // namespace post::wlroots
+
+namespace windows::wlroots {
+std::optional<std::vector<Info>> onScreen() {
+    return std::nullopt;
+}
+} // namespace windows::wlroots
+
+namespace workspace::wlroots {
+std::optional<App> frontApplication() {
+    return std::nullopt;
+}
+std::optional<App> runningApplication(int) {
+    return std::nullopt;
+}
+} // namespace workspace::wlroots
+
+namespace backend::wlroots {
+std::optional<WindowFacts> activeWindowOf(int, bool) {
+    return std::nullopt;
+}
+std::optional<WindowFacts> windowFacts(unsigned long) {
+    return std::nullopt;
+}
+std::optional<ax::Point> contentOrigin(unsigned long) {
+    return std::nullopt;
+}
+} // namespace backend::wlroots
