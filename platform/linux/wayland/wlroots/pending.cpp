@@ -29,11 +29,6 @@ std::optional<Rect> mainScreenFrame() {
 }
 } // namespace input::wlroots
 
-namespace notices::wlroots {
-void onActivate(std::function<void(const std::optional<workspace::App>&)>) {}
-void onFrontWindow(std::function<void()>) {}
-} // namespace notices::wlroots
-
 namespace pasteboard::wlroots {
 long changeCount() {
     return 0;
@@ -70,30 +65,3 @@ bool inputTrusted() {
     return false;
 }
 } // namespace post::wlroots
-
-namespace windows::wlroots {
-std::optional<std::vector<Info>> onScreen() {
-    return std::nullopt;
-}
-} // namespace windows::wlroots
-
-namespace workspace::wlroots {
-std::optional<App> frontApplication() {
-    return std::nullopt;
-}
-std::optional<App> runningApplication(int) {
-    return std::nullopt;
-}
-} // namespace workspace::wlroots
-
-namespace backend::wlroots {
-std::optional<WindowFacts> activeWindowOf(int, bool) {
-    return std::nullopt;
-}
-std::optional<WindowFacts> windowFacts(unsigned long) {
-    return std::nullopt;
-}
-std::optional<ax::Point> contentOrigin(unsigned long) {
-    return std::nullopt;
-}
-} // namespace backend::wlroots
