@@ -3,12 +3,19 @@ its window from the compositor, elements placed on the screen, frames, and act's
 refusals. Rules proven on the simulated desktop are not repeated here."""
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from swaydesk import SwayDesk, sway_missing  # noqa: E402
 
 MISSING = sway_missing()
+# 200 characters: ASCII, Latin accents, Greek, CJK, symbols, emoji (a surrogate pair and a
+# sequence with a modifier), a combining mark, tab and new line.
+MIXED = ("Hello, wörld! Ünïcödé — “quotes” ÆØÅ ß € £ ¥ ✓ ✗ → ← ∑ ∞ ≠ ≤ π λ Ω 日本語 中文 한국어 "
+         "😀 👍🏽 e\u0301 naïve café\tTab\nNew line #42 @home $5 100% a&b (x) [y] {z} <tag> ~^|\\ "
+         "end.")
+MIXED = (MIXED + "0123456789" * 20)[:200]
 
 
 @unittest.skipIf(MISSING, MISSING)
@@ -46,3 +53,63 @@ class Sway(unittest.TestCase):
         m = self.w.mark()
         ledger.ask("title Ledger — March")
         self.w.wait("window", since=m, window="Ledger — March")
+
+    def in_front(self, name):
+        app = self.desk.testapp(name)
+        self.desk.activate(pid=app.pid)
+        return app
+
+    def point(self, app, dx, dy):
+        """A point dx, dy into the app's text view, on the screen."""
+        ox, oy = self.desk.surface_origin(app.pid)
+        return ox + app.where["x"] + dx, oy + app.where["y"] + dy
+
+    def act(self, *words, target):
+        status, reply = self.desk.act(*words, target=target)
+        self.assertEqual((status, reply), (0, {"ok": True}), words)
+
+    def text(self, app, want, timeout=20):
+        deadline = time.monotonic() + timeout
+        while True:
+            got = app.ask("text")["text"]
+            if got == want or time.monotonic() > deadline:
+                return got
+            time.sleep(0.05)
+
+    def test_act_clicks_types_and_presses_keys_exactly(self):
+        app = self.in_front("Typer")
+        x, y = self.point(app, 40, 10)
+        self.act("click", x, y, target=app.pid)
+        presses = [e for e in app.drain(0.3) if e["event"] == "button"]
+        self.assertEqual([(e["kind"], e["button"]) for e in presses],
+                         [("press", 1), ("release", 1)])
+        # GTK on Wayland tells positions from its window's origin.
+        ox, oy = self.desk.surface_origin(app.pid)
+        self.assertEqual((presses[0]["x"] + ox, presses[0]["y"] + oy), (x, y))
+
+        self.act("type", MIXED, target=app.pid)
+        self.assertEqual(self.text(app, MIXED), MIXED)
+        # A shortcut's key is pressed with its modifier: select all, then type over it.
+        self.act("key", "ctrl+a", target=app.pid)
+        self.act("type", "ok", target=app.pid)
+        self.assertEqual(self.text(app, "ok"), "ok")
+
+    def test_act_refuses_what_it_must_not_touch(self):
+        app = self.in_front("Target")
+        x, y = self.point(app, 60, 20)
+        cover = self.desk.gtk("Cover")
+        window = self.desk.window_of(cover.pid)
+        self.desk.swaymsg(f"[con_id={window}]", "floating enable, resize set 500 300, "
+                          f"move position {x - 100} {y - 100}")
+        self.desk.activate(pid=app.pid)
+        status, reply = self.desk.act("click", x, y, target=app.pid)
+        self.assertEqual((status, reply["error"]), (2, "That spot is on a window of Cover, so "
+                                                    "nothing was sent. Take a screenshot and "
+                                                    "try again."))
+        self.desk.activate(pid=cover.pid)
+        status, reply = self.desk.act("type", "no", target=app.pid)
+        self.assertEqual((status, reply["error"]),
+                         (2, "The app in front changed, so nothing was sent."))
+        self.assertEqual(self.text(app, "", timeout=1), "")
+        self.assertFalse([e for e in app.drain() if e["event"] == "button"])
+        cover.stop()

@@ -10,7 +10,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 from watchdesk import ROOT, Desk  # noqa: E402
 
+import protocol  # noqa: E402
+
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "act"))
+from actdesk import TestApp  # noqa: E402
 from desktop import SwayDesktop, sway_missing  # noqa: E402,F401
 
 ACT = os.environ.get("ZEPHRIN_ACT", os.path.join(ROOT, "build", "act", "act"))
@@ -84,11 +88,30 @@ class SwayDesk(Desk):
         subprocess.run(["wtype", "-d", str(delay), "--", text], env=self.env, check=True,
                        timeout=60, **self.run_as)
 
+    def testapp(self, name):
+        """tests/act/testapp.py: a text view that reports the input it gets."""
+        return self._own(TestApp(self, name))
+
+    def surface_origin(self, pid):
+        """Where a view's surface begins on the screen: GTK's coordinates on Wayland start there."""
+        tree = json.loads(self.vd.swaymsg("-t", "get_tree").stdout)
+
+        def find(node):
+            if node.get("pid") == pid and node.get("visible"):
+                r, w, g = node["rect"], node["window_rect"], node["geometry"]
+                return r["x"] + w["x"] - g["x"], r["y"] + w["y"] - g["y"]
+            for k in node.get("nodes", []) + node.get("floating_nodes", []):
+                got = find(k)
+                if got:
+                    return got
+            return None
+        return find(tree)
+
     def act(self, *args, target=None):
-        """One run of act as the desktop's user; (exit status, its JSON reply)."""
+        """One run of act as the desktop's user; (exit status, its reply, checked)."""
         argv = [ACT, *map(str, args)]
         if target is not None:
             argv += ["--pid", str(target)]
         r = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=60,
                            **self.run_as)
-        return r.returncode, json.loads(r.stdout) if r.stdout.strip() else None
+        return r.returncode, protocol.check_reply(r.stdout, str(args[0]))

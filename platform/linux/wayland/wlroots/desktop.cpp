@@ -53,6 +53,9 @@ std::optional<std::vector<Info>> onScreen() {
         w.number = v.id;
         w.pid = v.pid;
         w.bounds = v.frame;
+        // A floating window lies above the tiled ones without being in front: it is told apart
+        // as kept above, so that it covers what it covers and the focused window stays in front.
+        if (v.floating && !v.focused) w.layer = floatingLayer;
         w.title = v.title;
         list.push_back(std::move(w));
     }

@@ -49,19 +49,3 @@ bool screenAccess() {
     return false;
 }
 } // namespace permissions::wlroots
-
-namespace post::wlroots {
-Result post(const Event&) {
-    return Result::Refused;
-}
-void prepareText(const std::u16string&) {}
-bool keysRead() {
-    return false;
-}
-void pause(int) {}
-void finish() {}
-void whenConnectionLost(void (*)()) {}
-bool inputTrusted() {
-    return false;
-}
-} // namespace post::wlroots

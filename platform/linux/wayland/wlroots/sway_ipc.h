@@ -7,7 +7,7 @@
 
 namespace swayipc {
 
-enum Message : uint32_t { runCommand = 0, subscribe = 2, getTree = 4 };
+enum Message : uint32_t { runCommand = 0, subscribe = 2, getOutputs = 3, getTree = 4 };
 
 // The socket's path: SWAYSOCK, else the compositor's own socket in XDG_RUNTIME_DIR; "" when none.
 std::string socketPath();
