@@ -2,6 +2,7 @@
 its window from the compositor, elements placed on the screen, frames, and act's input and
 refusals. Rules proven on the simulated desktop are not repeated here."""
 import os
+import stat
 import sys
 import time
 import unittest
@@ -113,3 +114,17 @@ class Sway(unittest.TestCase):
         self.assertEqual(self.text(app, "", timeout=1), "")
         self.assertFalse([e for e in app.drain() if e["event"] == "button"])
         cover.stop()
+
+    def test_frames_and_copies(self):
+        app = self.front("Clerk")
+        frame = self.w.wait("frame", app="Clerk", timeout=60)
+        self.assertEqual(os.path.dirname(frame["path"]), self.desk.frames)
+        self.assertEqual(stat.S_IMODE(os.stat(frame["path"]).st_mode), 0o600)
+        self.assertEqual(frame["window_id"], self.desk.window_of(app.pid))
+        # An application may set the clipboard once it has had input from the person.
+        x, y = self.desk.where(app, "name")
+        self.act("click", x, y, target=app.pid)
+        m = self.w.mark()
+        app.ask("copy a line to keep")
+        copy = self.w.wait("copy", since=m)
+        self.assertEqual((copy["text"], copy["has_text"]), ("a line to keep", 1))

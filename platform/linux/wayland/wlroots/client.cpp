@@ -17,6 +17,8 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* iface,
     auto is = [&](const wl_interface& i) { return std::strcmp(iface, i.name) == 0; };
     if (is(wl_seat_interface) && !c->seat)
         c->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);
+    else if (is(wl_output_interface))
+        c->outputs.emplace_back(name, version);
     else if (is(wl_shm_interface))
         c->shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
     else if (is(zwlr_screencopy_manager_v1_interface)) {

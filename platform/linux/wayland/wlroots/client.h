@@ -10,6 +10,8 @@
 #include "wlr-virtual-pointer-unstable-v1-client.h"
 
 #include <memory>
+#include <utility>
+#include <vector>
 #include <wayland-client.h>
 
 namespace wl {
@@ -26,6 +28,7 @@ struct Connection {
     org_kde_kwin_idle* kdeIdle = nullptr;
     ext_idle_notifier_v1* idleNotifier = nullptr;
     uint32_t screencopyVersion = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> outputs; // wl_output globals: name, version
 
     ~Connection();
     // Sends what is queued and waits until the compositor has handled it; false when the
