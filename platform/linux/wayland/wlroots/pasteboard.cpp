@@ -2,6 +2,7 @@
 // and connection of its own, as on X (types, and the text unless a password manager marks it).
 #include "platform/linux/shared/backend.h"
 #include "platform/linux/wayland/wlroots/client.h"
+#include "platform/linux/wayland/wlroots/selection.h"
 
 #include <algorithm>
 #include <chrono>
@@ -93,19 +94,10 @@ std::optional<std::string> receive(Watcher& w, zwlr_data_control_offer_v1* offer
 }
 
 Snapshot read(Watcher& w, zwlr_data_control_offer_v1* offer, const Offer& o) {
+    selection::Kinds kinds = selection::classify(o.mimes, o.tooMany);
     Snapshot s;
-    auto has = [&](const char* m) {
-        return std::find(o.mimes.begin(), o.mimes.end(), m) != o.mimes.end();
-    };
-    // What password managers set: the content is not to be recorded. A list too long to read
-    // whole may hide that mark.
-    bool concealed = o.tooMany || has("x-kde-passwordManagerHint");
-    std::string textType = has("text/plain;charset=utf-8") ? "text/plain;charset=utf-8"
-                           : has("UTF8_STRING")            ? "UTF8_STRING"
-                                                           : "";
-    if (concealed) s.types.push_back("org.nspasteboard.ConcealedType");
-    if (!textType.empty()) s.types.push_back("UTF8_STRING");
-    if (!textType.empty() && !concealed) s.text = receive(w, offer, textType);
+    s.types = kinds.types;
+    if (!kinds.textType.empty() && !kinds.concealed) s.text = receive(w, offer, kinds.textType);
     return s;
 }
 
@@ -177,3 +169,22 @@ std::optional<std::string> plainText() {
 }
 
 } // namespace pasteboard::wlroots
+
+namespace selection {
+
+Kinds classify(const std::vector<std::string>& mimes, bool tooMany) {
+    auto has = [&](const char* m) {
+        return std::find(mimes.begin(), mimes.end(), m) != mimes.end();
+    };
+    Kinds k;
+    // What password managers set: the content is not to be recorded. A list too long to read
+    // whole may hide that mark.
+    k.concealed = tooMany || has("x-kde-passwordManagerHint");
+    for (const char* text : {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain"})
+        if (k.textType.empty() && has(text)) k.textType = text;
+    if (k.concealed) k.types.push_back("org.nspasteboard.ConcealedType");
+    if (!k.textType.empty()) k.types.push_back("UTF8_STRING");
+    return k;
+}
+
+} // namespace selection

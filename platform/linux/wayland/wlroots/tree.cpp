@@ -59,7 +59,7 @@ std::vector<const json*> byFocus(const json& node, const char* kind) {
     std::vector<unsigned long> order;
     if (auto f = node.find("focus"); f != node.end() && f->is_array())
         for (const json& id : *f)
-            if (id.is_number_unsigned()) order.push_back(id.get<unsigned long>());
+            if (id.is_number_integer()) order.push_back(id.get<unsigned long>());
     auto rank = [&](const json* k) {
         auto at = std::find(order.begin(), order.end(), k->value("id", 0ul));
         return at - order.begin();
