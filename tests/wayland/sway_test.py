@@ -1,6 +1,7 @@
 """watch and act on one headless sway session with GTK3 applications: the front application and
 its window from the compositor, elements placed on the screen, frames, and act's input and
 refusals. Rules proven on the simulated desktop are not repeated here."""
+import json
 import os
 import stat
 import sys
@@ -128,3 +129,21 @@ class Sway(unittest.TestCase):
         app.ask("copy a line to keep")
         copy = self.w.wait("copy", since=m)
         self.assertEqual((copy["text"], copy["has_text"]), ("a line to keep", 1))
+
+    def test_elements_are_placed_on_the_screen(self):
+        # Toolkits on Wayland tell positions in their window: the window's place is added.
+        app = self.front("Placed")
+        window = self.desk.window_of(app.pid)
+        self.desk.swaymsg(f"[con_id={window}]", "floating enable, resize set 700 560, "
+                          "move position 230 140")
+        x, y = self.desk.where(app, "name")
+        m = self.w.mark()
+        self.act("click", x, y, target=app.pid)
+        focus = self.w.wait("focus", since=m, app="Placed",
+                            element=lambda e: e.get("label") == "Name")
+        box = json.loads(app.ask("where name", "{"))
+        ox, oy = self.desk.surface_origin(app.pid)
+        self.assertGreater(ox, 200)
+        self.assertEqual((focus["element"]["frame"]["x"], focus["element"]["frame"]["y"]),
+                         (ox + box["x"], oy + box["y"]))
+        app.stop()

@@ -80,9 +80,9 @@ class SwayDesk(Desk):
 
     def where(self, app, widget):
         """A widget's centre on the screen: GTK on Wayland knows only its window's coordinates."""
-        r = self.rect_of(self.window_of(app.pid))
+        ox, oy = self.surface_origin(app.pid)
         x, y = app.where(widget)
-        return r["x"] + x, r["y"] + y
+        return ox + x, oy + y
 
     def type(self, text, delay=20):
         subprocess.run(["wtype", "-d", str(delay), "--", text], env=self.env, check=True,
