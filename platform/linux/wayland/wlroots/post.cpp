@@ -248,6 +248,15 @@ bool postText(const Key& k) {
     return !chars.empty() && delivered();
 }
 
+// Made at the first key only: a new keyboard's keymap is handed over with a wait.
+bool keyboardReady() {
+    if (keyboard) return true;
+    if (!conn->keyboards) return false;
+    keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(conn->keyboards, conn->seat);
+    // A virtual keyboard takes no key before its first keymap.
+    return keyboard && upload(upcoming);
+}
+
 std::vector<uint32_t> modifierKeys(std::uint64_t flags) {
     std::vector<uint32_t> keys;
     if (flags & controlMask) keys.push_back(vkeymap::controlKey);
@@ -258,7 +267,7 @@ std::vector<uint32_t> modifierKeys(std::uint64_t flags) {
 }
 
 bool postKey(const Key& k) {
-    if (!keyboard) return false;
+    if (!keyboardReady()) return false;
     if (!k.text.empty()) return postText(k);
     uint32_t sym = XKB_KEY_NoSymbol;
     for (const keycodes::Place& p : keycodes::places())
@@ -283,11 +292,6 @@ bool ready() {
     if (!c || !c->seat) return false;
     if (!pointer && c->pointers)
         pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c->pointers, c->seat);
-    if (!keyboard && c->keyboards) {
-        keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(c->keyboards, c->seat);
-        // A virtual keyboard takes no key before its first keymap.
-        if (keyboard && !upload(upcoming)) return false;
-    }
     return true;
 }
 
