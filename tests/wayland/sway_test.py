@@ -136,15 +136,16 @@ class Sway(unittest.TestCase):
         window = self.desk.window_of(app.pid)
         self.desk.swaymsg(f"[con_id={window}]", "floating enable, resize set 700 560, "
                           "move position 230 140")
-        # A check box: it takes the focus on a click (an entry may hold it from the start).
+        # A check box clicked: its value changes, and the element is told with its place.
         x, y = self.desk.where(app, "check")
         m = self.w.mark()
         self.act("click", x, y, target=app.pid)
-        focus = self.w.wait("focus", since=m, app="Placed",
+        focus = self.w.wait("value", since=m, app="Placed",
                             element=lambda e: e.get("label") == "Remember me")
         box = json.loads(app.ask("where check", "{"))
         ox, oy = self.desk.surface_origin(app.pid)
         self.assertGreater(ox, 200)
         self.assertEqual((focus["element"]["frame"]["x"], focus["element"]["frame"]["y"]),
                          (ox + box["x"], oy + box["y"]))
+        self.desk.swaymsg(f"[con_id={window}]", "floating disable")
         app.stop()
