@@ -9,7 +9,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swaydesk import SwayDesk, sway_missing  # noqa: E402
+from swaydesk import PYTHON, ROOT, SwayDesk, sway_missing  # noqa: E402
+
+GTK4APP = os.path.join(ROOT, "tests", "apps", "gtk4app.py")
 
 MISSING = sway_missing()
 # 200 characters: ASCII, Latin accents, Greek, CJK, symbols, emoji (a surrogate pair and a
@@ -149,3 +151,22 @@ class Sway(unittest.TestCase):
                          (ox + box["x"], oy + box["y"]))
         self.desk.swaymsg(f"[con_id={window}]", "floating disable")
         app.stop()
+
+    def test_a_gtk4_editor(self):
+        doc = os.path.join(self.desk.tmp, "notes.txt")
+        with open(doc, "w") as f:
+            f.write("First line.\n")
+        m = self.w.mark()
+        editor = self.desk.spawn([PYTHON, GTK4APP, doc])
+        self.desk.activate(pid=editor.pid)
+        self.w.wait("window", since=m, app="org.example.Jotter", window="notes.txt — Jotter",
+                    timeout=60)
+        # Into the document below the header bar: act's text arrives whole, and is read back.
+        ox, oy = self.desk.surface_origin(editor.pid)
+        r = self.desk.rect_of(self.desk.window_of(editor.pid))
+        m = self.w.mark()
+        self.act("click", ox + r["width"] // 2, oy + r["height"] - 40, target=editor.pid)
+        self.act("type", " — typed on Wayland ✓", target=editor.pid)
+        self.w.wait("value", since=m, app="org.example.Jotter",
+                    value=lambda v: "typed on Wayland ✓" in v)
+        editor.stop()
