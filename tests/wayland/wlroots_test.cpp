@@ -107,6 +107,23 @@ TEST(SwayTree, NoFocusedViewOnAnEmptyWorkspaceAndNothingFromAMalformedTree) {
     EXPECT_FALSE(swaytree::focusedView(nlohmann::json("tree")));
 }
 
+TEST(SwayOutputs, ActiveOnesWithTheirPlaceAndNoneFromAMalformedAnswer) {
+    auto outputs = nlohmann::json::array(
+        {{{"name", "HEADLESS-1"},
+          {"active", true},
+          {"focused", true},
+          {"rect", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", 800}}}},
+         {{"name", "OFF-1"}, {"active", false}, {"rect", {{"x", 1280}, {"y", 0}}}}});
+    auto active = swaytree::activeOutputs(outputs);
+    ASSERT_EQ(active.size(), 1u);
+    EXPECT_EQ(active[0].name, "HEADLESS-1");
+    EXPECT_TRUE(active[0].focused);
+    EXPECT_DOUBLE_EQ(active[0].rect.width, 1280);
+    outputs[0]["active"] = "yes";
+    EXPECT_TRUE(swaytree::activeOutputs(outputs).empty());
+    EXPECT_TRUE(swaytree::activeOutputs(nlohmann::json::object()).empty());
+}
+
 // What the compositor would make of a keymap: each key's one symbol.
 struct Compiled {
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context{

@@ -142,7 +142,9 @@ void subscribe() {
         return;
     }
     auto ok = swayipc::receive(fd);
-    if (!ok || !ok->body.is_object() || !ok->body.value("success", false)) {
+    bool subscribed = ok && ok->body.is_object() && ok->body.contains("success") &&
+                      ok->body["success"].is_boolean() && ok->body["success"].get<bool>();
+    if (!subscribed) {
         ::close(fd);
         return;
     }

@@ -4,6 +4,7 @@
 #include "platform/linux/shared/backend.h"
 #include "platform/linux/wayland/wlroots/client.h"
 #include "platform/linux/wayland/wlroots/sway_ipc.h"
+#include "platform/linux/wayland/wlroots/tree.h"
 
 namespace input::wlroots {
 
@@ -25,16 +26,11 @@ Point pointerLocation() {
 // The focused output, in layout coordinates.
 std::optional<Rect> mainScreenFrame() {
     auto outputs = swayipc::ask(swayipc::getOutputs);
-    if (!outputs || !outputs->is_array()) return std::nullopt;
+    if (!outputs) return std::nullopt;
     std::optional<Rect> first;
-    for (auto& o : *outputs) {
-        if (!o.is_object() || !o.value("active", false) || !o.contains("rect") ||
-            !o["rect"].is_object())
-            continue;
-        auto& r = o["rect"];
-        Rect frame{r.value("x", 0.0), r.value("y", 0.0), r.value("width", 0.0),
-                   r.value("height", 0.0)};
-        if (o.value("focused", false)) return frame;
+    for (auto& o : swaytree::activeOutputs(*outputs)) {
+        Rect frame{o.rect.x, o.rect.y, o.rect.width, o.rect.height};
+        if (o.focused) return frame;
         if (!first) first = frame;
     }
     return first;
