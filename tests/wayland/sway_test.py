@@ -53,6 +53,7 @@ class Sway(unittest.TestCase):
         m = self.w.mark()
         self.desk.activate(pid=ledger.pid)
         self.w.wait("app", since=m, app="Ledger", bundle="Ledger")
+        self.w.wait("window", since=m, app="Ledger", window="Ledger")
         # A retitled window is told as the compositor and the toolkit both say.
         m = self.w.mark()
         ledger.ask("title Ledger — March")
