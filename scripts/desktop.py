@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""A virtual X11 desktop: Xvfb, a session D-Bus, openbox and the accessibility bus.
+"""A virtual X11 desktop: Xvfb, a session D-Bus, openbox and the accessibility bus; or a headless
+sway session with the same buses (SwayDesktop).
 
     scripts/desktop.py run -- COMMAND [ARG...]   run COMMAND on a fresh desktop, then stop it
     scripts/desktop.py env                        (inside run) print the desktop's variables
@@ -141,6 +142,105 @@ class VirtualDesktop:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+# sway refuses to run as root: as root, the Wayland desktop and everything on it run as this
+# unprivileged user, made on first use.
+DESK_USER = "zephrin-desk"
+
+
+def _desk_user():
+    import pwd
+    if os.geteuid() != 0:
+        return None
+    try:
+        return pwd.getpwnam(DESK_USER)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--user-group", "--no-create-home",
+                        "--shell", "/usr/sbin/nologin", DESK_USER], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        return pwd.getpwnam(DESK_USER)
+
+
+def sway_missing():
+    """Why this machine can't run the Wayland desktop; None when it can."""
+    for tool in ("sway", "dbus-daemon"):
+        if not shutil.which(tool):
+            return f"{tool} is not installed (scripts/setup installs it)"
+    if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
+        return "the accessibility bus (at-spi2-core) is not installed"
+    return None
+
+
+class SwayDesktop(VirtualDesktop):
+    """A headless sway session: the compositor (its one output WIDTHxHEIGHT), a session D-Bus and
+    the accessibility bus, all as an unprivileged user with a private XDG_RUNTIME_DIR. Children
+    started with `run_as` (keyword arguments for Popen) run as that user too."""
+
+    def __init__(self, width=1280, height=800, log=None):
+        super().__init__(width, height, log)
+        user = _desk_user()
+        self.run_as = {}
+        if user:
+            self.run_as = {"user": user.pw_uid, "group": user.pw_gid, "extra_groups": []}
+            os.chown(self.tmp, user.pw_uid, user.pw_gid)
+        os.chmod(self.tmp, 0o700)
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SWAYSOCK", "NO_AT_BRIDGE",
+                                 "DBUS_SESSION_BUS_ADDRESS", "XAUTHORITY")}
+        self.env.update(HOME=self.tmp, XDG_RUNTIME_DIR=self.tmp, GTK_USE_PORTAL="0",
+                        GDK_BACKEND="wayland", QT_QPA_PLATFORM="wayland",
+                        WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1",
+                        WLR_RENDERER="pixman")
+
+    def _spawn(self, cmd, **kw):
+        return super()._spawn(cmd, **self.run_as, **kw)
+
+    def own(self, path):
+        """Makes a file or folder made here the desktop user's."""
+        if self.run_as:
+            os.chown(path, self.run_as["user"], self.run_as["group"])
+
+    def swaymsg(self, *args):
+        return subprocess.run(["swaymsg", *args], env=self.env, capture_output=True, text=True,
+                              timeout=10, **self.run_as)
+
+    def _start(self):
+        bus = os.path.join(self.tmp, "bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus
+        self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                     "--address=unix:path=" + bus])
+        _wait_for("the session bus", lambda: os.path.exists(bus))
+
+        config = os.path.join(self.tmp, "sway.conf")
+        with open(config, "w") as f:
+            f.write(f"output HEADLESS-1 resolution {self.width}x{self.height} position 0 0\n"
+                    "xwayland disable\n"
+                    "default_border none\n"
+                    "default_floating_border none\n"
+                    "focus_on_window_activation focus\n")
+        self.own(config)
+        sway = self._spawn(["sway", "-c", config])
+
+        def up():
+            if sway.poll() is not None:
+                raise RuntimeError("virtual desktop: sway ended at start (see its log)")
+            names = os.listdir(self.tmp)
+            sock = [n for n in names if n.startswith("sway-ipc.") and n.endswith(".sock")]
+            display = [n for n in names if n.startswith("wayland-") and not n.endswith(".lock")]
+            if not sock or not display:
+                return False
+            self.env["SWAYSOCK"] = os.path.join(self.tmp, sock[0])
+            self.env["WAYLAND_DISPLAY"] = display[0]
+            return self.swaymsg("-t", "get_outputs").returncode == 0
+        _wait_for("sway", up, timeout=30)
+
+        self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        _wait_for("the accessibility bus", lambda: b"true" in subprocess.run(
+            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+             "org.a11y.Bus"], env=self.env, capture_output=True, timeout=5,
+            **self.run_as).stdout)
 
 
 def main(argv):

@@ -35,6 +35,12 @@ GLib.set_prgname(name)
 Gdk.set_program_class(name)
 
 
+def window_id(widget):
+    """The X window's id; None on Wayland, where windows have none a client can name."""
+    window = widget.get_window()
+    return window.get_xid() if hasattr(window, "get_xid") else None
+
+
 def say(line):
     sys.stdout.write((line if isinstance(line, str) else json.dumps(line)) + "\n")
     sys.stdout.flush()
@@ -120,7 +126,7 @@ def command(line):
         dialog.show_all()
         dialog.present()
         widgets["dialog"] = dialog
-        say({"xid": dialog.get_window().get_xid()})
+        say({"xid": window_id(dialog)})
         return
     if word == "close":
         widgets.pop("dialog").destroy()
@@ -151,7 +157,7 @@ def ready(*_):
     if not announced:
         announced.append(True)
         GLib.timeout_add(100, lambda: say({"event": "ready", "pid": os.getpid(),
-                                           "xid": win.get_window().get_xid()}) and False)
+                                           "xid": window_id(win)}) and False)
     return False
 
 

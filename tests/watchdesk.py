@@ -65,12 +65,13 @@ def matches(event, kind=None, **fields):
 class Watch:
     """One `watch` process: commands in, every line kept (raw and parsed) as it arrives."""
 
-    def __init__(self, env, argv=(), binary=WATCH, log_dir=None):
+    def __init__(self, env, argv=(), binary=WATCH, log_dir=None, run_as=None):
         self.stderr_path = os.path.join(log_dir or tempfile.gettempdir(),
                                         f"watch-{os.getpid()}-{time.monotonic_ns()}.err")
         self._stderr = open(self.stderr_path, "wb")
         self.proc = subprocess.Popen([binary, *argv], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=self._stderr, env=env)
+                                     stdout=subprocess.PIPE, stderr=self._stderr, env=env,
+                                     **(run_as or {}))
         self.raw = bytearray()   # all of standard output, for "nowhere in the stream" checks
         self.events = []         # parsed lines, in order; a line that is not JSON is kept as
         self.bad = []            # ... its text here
@@ -187,9 +188,10 @@ class Watch:
 class Proc:
     """A child with line-based standard input and output (a GTK test app, a clipboard owner)."""
 
-    def __init__(self, argv, env):
+    def __init__(self, argv, env, run_as=None):
         self.proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                     **(run_as or {}))
         self.pid = self.proc.pid
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -234,7 +236,7 @@ class GtkApp(Proc):
     """tests/watchapp.py: a GTK3 window of its own application (class = name)."""
 
     def __init__(self, desk, name, *args):
-        super().__init__([PYTHON, APP, name, *map(str, args)], desk.env)
+        super().__init__([PYTHON, APP, name, *map(str, args)], desk.env, desk.run_as)
         self.name = name
         self.desk = desk
         info = json.loads(self.line(lambda l: l.startswith("{") and '"ready"' in l))
@@ -344,8 +346,10 @@ class Browser:
 class Desk:
     """A virtual desktop, the frames folder, and every child started on it."""
 
-    def __init__(self, width=1280, height=800):
-        self.vd = VirtualDesktop(width, height)
+    def __init__(self, width=1280, height=800, vd=None):
+        self.vd = vd or VirtualDesktop(width, height)
+        # Popen's keywords for every child: the desktop's own user (sway's) where it has one.
+        self.run_as = getattr(self.vd, "run_as", {})
         self.children = []
         self.watches = []
 
@@ -380,7 +384,7 @@ class Desk:
         return child
 
     def watch(self, *argv):
-        w = Watch(self.env, argv, log_dir=self.tmp)
+        w = Watch(self.env, argv, log_dir=self.tmp, run_as=self.run_as)
         self.watches.append(w)
         return w
 
@@ -402,7 +406,7 @@ class Desk:
         return self._own(GtkApp(self, name, *args))
 
     def spawn(self, argv):
-        return self._own(Proc(argv, self.env))
+        return self._own(Proc(argv, self.env, self.run_as))
 
     def serve(self):
         folder = tempfile.mkdtemp(prefix="pages-", dir=self.tmp)

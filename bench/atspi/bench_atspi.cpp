@@ -7,8 +7,8 @@
 //  3. the mirror's memory per 1,000 elements;
 //  4. the walks and the memory again for a Chromium page of ~2,500 elements.
 #include "platform/ax.h"
-#include "platform/linux/atspi.h"
-#include "platform/linux/ax_mirror.h"
+#include "platform/linux/shared/atspi.h"
+#include "platform/linux/shared/ax_mirror.h"
 
 #include <atspi/atspi.h>
 #include <glib.h>

@@ -25,7 +25,8 @@ class TestApp:
     def __init__(self, desktop, name, x=100, y=100, w=600, h=400):
         self.proc = subprocess.Popen(["/usr/bin/python3", APP, name, str(x), str(y), str(w), str(h)],
                                      env=desktop.env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+                                     stdout=subprocess.PIPE, text=True,
+                                     **getattr(desktop, "run_as", {}))
         self.pid = self.proc.pid
         self.name = name
         self.events = queue.Queue()

@@ -172,7 +172,7 @@ def command(line):
         _, x, y = gw.get_origin()
         alloc = view.get_allocation()
         say(event="where", x=x, y=y, w=alloc.width, h=alloc.height,
-            xid=win.get_window().get_xid(), pid=os.getpid())
+            xid=getattr(win.get_window(), "get_xid", lambda: None)(), pid=os.getpid())
     elif word == "text":
         say(event="text", text=buf.get_text(buf.get_start_iter(), buf.get_end_iter(), True),
             selected=selected())

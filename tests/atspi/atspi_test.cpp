@@ -2,7 +2,7 @@
 // started on (scripts/desktop.py run -- atspi_test). xdotool plays the person's hands.
 #include "platform/ax.h"
 #include "platform/input.h"
-#include "platform/linux/ax_mirror.h"
+#include "platform/linux/shared/ax_mirror.h"
 #include "platform/notices.h"
 #include "platform/workspace.h"
 #include "tests/atspi/harness.h"

@@ -2,7 +2,7 @@
 // person to), on the virtual desktop this program is started on: one browser for every case.
 #include "platform/ax.h"
 #include "platform/input.h"
-#include "platform/linux/ax_mirror.h"
+#include "platform/linux/shared/ax_mirror.h"
 #include "tests/atspi/harness.h"
 
 #include <algorithm>

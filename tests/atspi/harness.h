@@ -2,7 +2,7 @@
 // What the accessibility backend's end-to-end tests share: the main loop, a child program with
 // line commands, xdotool, and reads of the tree.
 #include "platform/ax.h"
-#include "platform/linux/ax_mirror.h"
+#include "platform/linux/shared/ax_mirror.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>

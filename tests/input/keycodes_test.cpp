@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <set>
 
-#include "platform/linux/keycodes.h"
+#include "platform/linux/shared/keycodes.h"
 
 #include <X11/keysym.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/ax_roles.h"
+#include "platform/linux/shared/ax_roles.h"
 
 #include <atspi/atspi-constants.h>
 #include <gtest/gtest.h>
