@@ -276,9 +276,7 @@ ElementRef frameFor(const std::vector<ElementRef>& frames, const backend::Window
 // it is active; main asks for the window a dialog belongs to. A window that is no dialog has no
 // main window of its own: absent, and nothing is asked.
 ElementRef activeWindow(const ElementRef& app, bool main = false) {
-    auto facts = backend::kind() == backend::Kind::wlroots
-                     ? backend::wlroots::activeWindowOf(app->pid, main)
-                     : backend::x11::activeWindowOf(app->pid, main);
+    auto facts = backend::activeWindowOf(app->pid, main);
     if (main && !facts) return nullptr;
     auto frames = windowsOf(app).value_or(std::vector<ElementRef>{});
     if (!facts) return activeFrame(frames);
@@ -368,9 +366,7 @@ Point windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
     if (!window || window->x != screen->x || window->y != screen->y) return {};
     auto front = frontWindowOf(e->pid);
     if (!front) return {};
-    auto origin = backend::kind() == backend::Kind::wlroots
-                      ? backend::wlroots::contentOrigin(front->number)
-                      : backend::x11::contentOrigin(front->number);
+    auto origin = backend::contentOrigin(front->number);
     return origin.value_or(Point{});
 }
 
@@ -528,8 +524,7 @@ std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
     }
     unsigned long id = std::stoul(e->path.substr(xWindowPrefix.size()));
     if (name == "AXRole") return Value(std::string("AXWindow"));
-    auto facts = backend::kind() == backend::Kind::wlroots ? backend::wlroots::windowFacts(id)
-                                                           : backend::x11::windowFacts(id);
+    auto facts = backend::windowFacts(id);
     if (!facts) return std::nullopt;
     if (name == "AXTitle") {
         std::string title = utf16::sanitize(facts->title);

@@ -1,0 +1,151 @@
+// The front application and its window on GNOME, from the accessibility bus: Mutter lists no
+// windows for clients, so the one window known is the active frame, and where it lies on the
+// screen is known only when it fills the monitor.
+#include "platform/linux/shared/backend.h"
+#include "platform/linux/wayland/gnome/mutter.h"
+#include "platform/loop.h"
+#include "platform/notices.h"
+
+#include <fstream>
+#include <mutex>
+
+namespace {
+
+std::string commOf(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string s;
+    std::getline(in, s);
+    return s;
+}
+
+// Without a window list there is no application id to read: the process's command name stands
+// for both name and id (a GTK program sets it to its program name).
+workspace::App appOf(int pid) {
+    workspace::App app;
+    app.pid = pid;
+    app.name = commOf(pid);
+    app.bundle = app.name;
+    return app;
+}
+
+} // namespace
+
+namespace gnomewin {
+
+// The active frame as a window: it takes input everywhere only when it fills the monitor; else
+// it lies somewhere on it, and no point is known to be its own.
+windows::Info frontInfo(const mutter::Frame& f, std::optional<std::pair<double, double>> monitor) {
+    windows::Info w;
+    w.number = mutter::numberOf(f.bus, f.path);
+    w.pid = f.pid;
+    w.title = f.name;
+    if (!monitor) return w;
+    w.bounds = windows::Rect{0, 0, monitor->first, monitor->second};
+    if (!f.size || f.size->first < monitor->first || f.size->second < monitor->second)
+        w.input = std::vector<windows::Rect>{};
+    return w;
+}
+
+} // namespace gnomewin
+
+namespace windows::gnome {
+
+std::optional<std::vector<Info>> onScreen() {
+    auto f = mutter::activeFrame();
+    if (!f) return std::vector<Info>{};
+    return std::vector<Info>{gnomewin::frontInfo(*f, mutter::monitorSize())};
+}
+
+} // namespace windows::gnome
+
+namespace workspace::gnome {
+
+std::optional<App> frontApplication() {
+    auto f = mutter::activeFrame();
+    if (!f) return std::nullopt;
+    return appOf(f->pid);
+}
+
+std::optional<App> runningApplication(int pid) {
+    if (pid < 1 || commOf(pid).empty()) return std::nullopt;
+    return appOf(pid);
+}
+
+} // namespace workspace::gnome
+
+namespace notices::gnome {
+namespace {
+
+std::mutex lock;
+int lastPid = 0;
+std::string lastFrame;
+std::function<void(const std::optional<workspace::App>&)> activateHandler;
+std::function<void()> frontWindowHandler;
+
+// A frame's activation is the one sign of a new front window the accessibility bus gives.
+void onEvent(const atspi::Event& e) {
+    if (e.kind != "Window" || e.member != "Activate") return;
+    int pid = atspi::pidOf(e.sender, 250);
+    if (pid < 1) return;
+    std::string frame = e.sender + e.path;
+    bool newApp = false;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (frame == lastFrame) return;
+        newApp = pid != lastPid;
+        lastPid = pid;
+        lastFrame = frame;
+    }
+    loop::onMain([pid, newApp] {
+        if (newApp && activateHandler)
+            activateHandler(appOf(pid));
+        else if (!newApp && frontWindowHandler)
+            frontWindowHandler();
+    });
+}
+
+void subscribe() {
+    static std::once_flag once;
+    std::call_once(once, [] { atspi::addListener(onEvent); });
+}
+
+} // namespace
+
+void onActivate(std::function<void(const std::optional<workspace::App>&)> handler) {
+    activateHandler = std::move(handler);
+    subscribe();
+}
+
+void onFrontWindow(std::function<void()> handler) {
+    frontWindowHandler = std::move(handler);
+    subscribe();
+}
+
+} // namespace notices::gnome
+
+namespace backend::gnome {
+
+// Which window a dialog belongs to isn't told: a dialog has no main window here.
+std::optional<WindowFacts> activeWindowOf(int pid, bool owner) {
+    if (owner) return std::nullopt;
+    auto f = mutter::activeFrame();
+    if (!f || f->pid != pid) return std::nullopt;
+    auto w = gnomewin::frontInfo(*f, mutter::monitorSize());
+    return WindowFacts{f->name, w.input ? std::nullopt : w.bounds};
+}
+
+std::optional<WindowFacts> windowFacts(unsigned long window) {
+    auto f = mutter::activeFrame();
+    if (!f || mutter::numberOf(f->bus, f->path) != window) return std::nullopt;
+    auto w = gnomewin::frontInfo(*f, mutter::monitorSize());
+    return WindowFacts{f->name, w.input ? std::nullopt : w.bounds};
+}
+
+// A window that fills the monitor begins at its origin; any other's place is unknown.
+std::optional<ax::Point> contentOrigin(unsigned long window) {
+    auto facts = windowFacts(window);
+    if (!facts || !facts->rect) return std::nullopt;
+    return ax::Point{0, 0};
+}
+
+} // namespace backend::gnome

@@ -1,0 +1,77 @@
+// The person's input, idle time, the clipboard and pictures on GNOME. Mutter hands no client the
+// input of the whole desktop or the clipboard of another application (it has no data-control),
+// and its screen casts go through a PipeWire stream this backend doesn't read yet: each says so.
+#include "platform/linux/shared/backend.h"
+#include "platform/linux/wayland/gnome/mutter.h"
+#include "platform/loop.h"
+
+namespace input::gnome {
+
+TapRef createTap(bool, std::function<void(const Event&)>) {
+    return nullptr;
+}
+void enableTap(const TapRef&) {}
+void disableTap(const TapRef&) {}
+MonitorRef addMouseMonitor(std::function<void(const Event&)>) {
+    return nullptr;
+}
+void removeMonitor(const MonitorRef&) {}
+
+// Mutter's own idle monitor counts from the last input of any device, virtual ones included.
+double secondsSinceLastInput() {
+    auto r = mutter::call("org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core",
+                          "org.gnome.Mutter.IdleMonitor", "GetIdletime", nullptr, "(t)", 250);
+    if (!r) return 0;
+    guint64 ms = 0;
+    g_variant_get(r.get(), "(t)", &ms);
+    return double(ms) / 1000.0;
+}
+
+// Only the compositor knows where the pointer is, and it doesn't tell.
+Point pointerLocation() {
+    return {};
+}
+
+std::optional<Rect> mainScreenFrame() {
+    auto size = mutter::monitorSize();
+    if (!size) return std::nullopt;
+    return Rect{0, 0, size->first, size->second};
+}
+
+} // namespace input::gnome
+
+namespace permissions::gnome {
+
+bool listenAccess() {
+    return false;
+}
+
+bool screenAccess() {
+    return false;
+}
+
+} // namespace permissions::gnome
+
+namespace pasteboard::gnome {
+
+long changeCount() {
+    return 0;
+}
+std::vector<std::string> types() {
+    return {};
+}
+std::optional<std::string> plainText() {
+    return std::nullopt;
+}
+
+} // namespace pasteboard::gnome
+
+namespace capture::gnome {
+
+void hold(bool) {}
+
+void captureWindow(uint32_t, std::function<void(Result)> done) {
+    loop::onMain([done = std::move(done)] { done(Result{Failure::unavailable, nullptr}); });
+}
+
+} // namespace capture::gnome
