@@ -18,12 +18,13 @@ std::string commOf(int pid) {
     return s;
 }
 
-// Without a window list there is no application id to read: the process's command name stands
-// for both name and id (a GTK program sets it to its program name).
-workspace::App appOf(int pid) {
+// Without a window list there is no application id to read: the name the application gives
+// itself on the accessibility bus (GTK's program name) stands for both name and id, else its
+// process's command name.
+workspace::App appOf(int pid, std::string name) {
     workspace::App app;
     app.pid = pid;
-    app.name = commOf(pid);
+    app.name = name.empty() ? commOf(pid) : std::move(name);
     app.bundle = app.name;
     return app;
 }
@@ -63,12 +64,12 @@ namespace workspace::gnome {
 std::optional<App> frontApplication() {
     auto f = mutter::activeFrame();
     if (!f) return std::nullopt;
-    return appOf(f->pid);
+    return appOf(f->pid, f->app);
 }
 
 std::optional<App> runningApplication(int pid) {
     if (pid < 1 || commOf(pid).empty()) return std::nullopt;
-    return appOf(pid);
+    return appOf(pid, mutter::applicationName(pid));
 }
 
 } // namespace workspace::gnome
@@ -96,9 +97,10 @@ void onEvent(const atspi::Event& e) {
         lastPid = pid;
         lastFrame = frame;
     }
-    loop::onMain([pid, newApp] {
+    std::string name = newApp ? mutter::applicationName(pid) : "";
+    loop::onMain([pid, newApp, name] {
         if (newApp && activateHandler)
-            activateHandler(appOf(pid));
+            activateHandler(appOf(pid, name));
         else if (!newApp && frontWindowHandler)
             frontWindowHandler();
     });

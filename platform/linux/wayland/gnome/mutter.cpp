@@ -98,16 +98,24 @@ std::optional<Frame> activeFrame() {
         const char *bus = nullptr, *path = nullptr;
         std::optional<Frame> found;
         while (!found && g_variant_iter_loop(it, "(&s&o)", &bus, &path))
-            if (active(bus, path)) found = Frame{bus, path, "", -1, std::nullopt};
+            if (active(bus, path)) found = Frame{bus, path, "", "", -1, std::nullopt};
         g_variant_iter_free(it);
         if (!found) continue;
         found->pid = atspi::pidOf(found->bus, atspiTimeoutMs);
         if (found->pid < 1) continue;
         found->name = nameOf(found->bus, found->path);
         found->size = sizeOf(found->bus, found->path);
+        found->app = nameOf(app, rootPath);
         return found;
     }
     return std::nullopt;
+}
+
+std::string applicationName(int pid) {
+    if (pid < 1 || !atspi::connected(1000)) return {};
+    for (const std::string& app : atspi::applications(atspiTimeoutMs))
+        if (atspi::pidOf(app, atspiTimeoutMs) == pid) return nameOf(app, rootPath);
+    return {};
 }
 
 std::optional<std::pair<double, double>> monitorSize() {

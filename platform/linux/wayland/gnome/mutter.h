@@ -23,10 +23,14 @@ bool present(const char* name);
 // window lies: the position is never known, the size only as the toolkit reports it.
 struct Frame {
     std::string bus, path, name;
+    std::string app; // the application's name on the accessibility bus
     int pid = -1;
     std::optional<std::pair<double, double>> size;
 };
 std::optional<Frame> activeFrame();
+
+// The name a process's application gives itself on the accessibility bus; "" when none.
+std::string applicationName(int pid);
 
 // The virtual monitor's (or first monitor's) size from DisplayConfig.
 std::optional<std::pair<double, double>> monitorSize();

@@ -4,6 +4,7 @@
 // thing Mutter measures them against. Each call returns once Mutter has handled the event.
 #include "platform/linux/shared/backend.h"
 #include "platform/linux/shared/keycodes.h"
+#include "platform/linux/wayland/gnome/keymap.h"
 #include "platform/linux/wayland/gnome/mutter.h"
 #include "platform/linux/wayland/wlroots/keymap.h"
 
@@ -173,6 +174,7 @@ std::vector<uint32_t> symbols(const std::u16string& text) {
 }
 
 uint32_t heldText = 0;
+bool untypeable = false; // the announced text holds a character the keymap has no key for
 
 // Every symbol but the last goes down and up at once; the last stays down until the key-up
 // event, so the pair the caller posts is one press.
@@ -184,7 +186,8 @@ bool postText(const Key& k) {
         return keysym(sym, false);
     }
     std::vector<uint32_t> syms = symbols(k.text);
-    if (syms.empty() || std::count(syms.begin(), syms.end(), XKB_KEY_NoSymbol)) return false;
+    if (untypeable || syms.empty() || std::count(syms.begin(), syms.end(), XKB_KEY_NoSymbol))
+        return false;
     for (std::size_t i = 0; i < syms.size(); ++i) {
         if (!keysym(syms[i], true)) return false;
         if (i + 1 < syms.size()) {
@@ -237,7 +240,14 @@ Result post(const Event& event) {
     return ok ? Result::Delivered : Result::Refused;
 }
 
-void prepareText(const std::u16string&) {}
+// Mutter drops a symbol its keymap has no key for, and answers as if it had typed it: a text
+// with one is refused whole, before any of it goes. An unreadable keymap is as bad.
+void prepareText(const std::u16string& text) {
+    static const std::optional<std::set<uint32_t>> keys = gnomekeys::typeable();
+    untypeable = !keys;
+    for (uint32_t sym : symbols(text))
+        if (keys && !keys->count(sym)) untypeable = true;
+}
 
 // Mutter has handled every key once its call returned; when the application reads them,
 // Wayland doesn't tell.
