@@ -309,6 +309,7 @@ class MutterDesktop(SwayDesktop):
                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                     stderr=self.log, **self.run_as)
         self.procs.append(keyboard)
+        self._keyboard = keyboard
         if keyboard.stdout.readline() != b"ready\n":
             raise RuntimeError("virtual desktop: no keyboard on Mutter's seat (see its log)")
 
@@ -318,6 +319,13 @@ class MutterDesktop(SwayDesktop):
              "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"], env=self.env,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=5,
             **self.run_as).returncode == 0)
+
+    def stop(self):
+        super().stop()
+        keyboard = getattr(self, "_keyboard", None)
+        if keyboard:
+            keyboard.stdin.close()
+            keyboard.stdout.close()
 
 
 def main(argv):

@@ -83,12 +83,7 @@ std::string lastFrame;
 std::function<void(const std::optional<workspace::App>&)> activateHandler;
 std::function<void()> frontWindowHandler;
 
-// A frame's activation is the one sign of a new front window the accessibility bus gives.
-void onEvent(const atspi::Event& e) {
-    if (e.kind != "Window" || e.member != "Activate") return;
-    int pid = atspi::pidOf(e.sender, 250);
-    if (pid < 1) return;
-    std::string frame = e.sender + e.path;
+void moved(const std::string& frame, int pid) {
     bool newApp = false;
     {
         std::lock_guard<std::mutex> hold(lock);
@@ -106,9 +101,29 @@ void onEvent(const atspi::Event& e) {
     });
 }
 
+// A frame's activation is the quick sign of a new front window. An application that has only
+// just joined the bus sends its first one before it has learnt anyone listens, so the active
+// frame is also asked for every second.
+constexpr int recheckMs = 1000;
+
+void onEvent(const atspi::Event& e) {
+    if (e.kind != "Window" || e.member != "Activate") return;
+    int pid = atspi::pidOf(e.sender, 250);
+    if (pid >= 1) moved(e.sender + e.path, pid);
+}
+
+void recheck() {
+    // Nothing active (between one window closing and the next taking over) changes nothing.
+    if (auto f = mutter::activeFrame()) moved(f->bus + f->path, f->pid);
+    atspi::onEventThread(recheck, recheckMs);
+}
+
 void subscribe() {
     static std::once_flag once;
-    std::call_once(once, [] { atspi::addListener(onEvent); });
+    std::call_once(once, [] {
+        atspi::addListener(onEvent);
+        atspi::onEventThread(recheck, recheckMs);
+    });
 }
 
 } // namespace
