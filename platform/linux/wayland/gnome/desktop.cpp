@@ -31,30 +31,12 @@ workspace::App appOf(int pid, std::string name) {
 
 } // namespace
 
-namespace gnomewin {
-
-// The active frame as a window: it takes input everywhere only when it fills the monitor; else
-// it lies somewhere on it, and no point is known to be its own.
-windows::Info frontInfo(const mutter::Frame& f, std::optional<std::pair<double, double>> monitor) {
-    windows::Info w;
-    w.number = mutter::numberOf(f.bus, f.path);
-    w.pid = f.pid;
-    w.title = f.name;
-    if (!monitor) return w;
-    w.bounds = windows::Rect{0, 0, monitor->first, monitor->second};
-    if (!f.size || f.size->first < monitor->first || f.size->second < monitor->second)
-        w.input = std::vector<windows::Rect>{};
-    return w;
-}
-
-} // namespace gnomewin
-
 namespace windows::gnome {
 
 std::optional<std::vector<Info>> onScreen() {
     auto f = mutter::activeFrame();
     if (!f) return std::vector<Info>{};
-    return std::vector<Info>{gnomewin::frontInfo(*f, mutter::monitorSize())};
+    return std::vector<Info>{mutter::windowOf(*f, mutter::monitorSize())};
 }
 
 } // namespace windows::gnome
@@ -147,14 +129,14 @@ std::optional<WindowFacts> activeWindowOf(int pid, bool owner) {
     if (owner) return std::nullopt;
     auto f = mutter::activeFrame();
     if (!f || f->pid != pid) return std::nullopt;
-    auto w = gnomewin::frontInfo(*f, mutter::monitorSize());
+    auto w = mutter::windowOf(*f, mutter::monitorSize());
     return WindowFacts{f->name, w.input ? std::nullopt : w.bounds};
 }
 
 std::optional<WindowFacts> windowFacts(unsigned long window) {
     auto f = mutter::activeFrame();
     if (!f || mutter::numberOf(f->bus, f->path) != window) return std::nullopt;
-    auto w = gnomewin::frontInfo(*f, mutter::monitorSize());
+    auto w = mutter::windowOf(*f, mutter::monitorSize());
     return WindowFacts{f->name, w.input ? std::nullopt : w.bounds};
 }
 

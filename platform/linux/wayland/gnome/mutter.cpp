@@ -168,4 +168,18 @@ std::optional<std::pair<std::string, std::string>> frameOf(unsigned long number)
     return frames[number - 1];
 }
 
+// The active frame as a window: it takes input everywhere only when it fills the monitor; else
+// it lies somewhere on it, and no point is known to be its own.
+windows::Info windowOf(const Frame& f, std::optional<std::pair<double, double>> monitor) {
+    windows::Info w;
+    w.number = numberOf(f.bus, f.path);
+    w.pid = f.pid;
+    w.title = f.name;
+    if (!monitor) return w;
+    w.bounds = windows::Rect{0, 0, monitor->first, monitor->second};
+    if (!f.size || f.size->first < monitor->first || f.size->second < monitor->second)
+        w.input = std::vector<windows::Rect>{};
+    return w;
+}
+
 } // namespace mutter

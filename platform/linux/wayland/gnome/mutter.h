@@ -2,6 +2,7 @@
 // The session bus as Mutter's D-Bus interfaces need it: a connection of this backend's own
 // (GDBus is thread-safe), never one that starts a bus.
 #include "platform/linux/shared/atspi.h"
+#include "platform/windows.h"
 
 #include <gio/gio.h>
 #include <optional>
@@ -31,6 +32,10 @@ std::optional<Frame> activeFrame();
 
 // The name a process's application gives itself on the accessibility bus; "" when none.
 std::string applicationName(int pid);
+
+// The active frame as a window: it takes input everywhere only when it fills the monitor; else
+// it lies somewhere on it, and no point is known to be its own.
+windows::Info windowOf(const Frame& f, std::optional<std::pair<double, double>> monitor);
 
 // The virtual monitor's (or first monitor's) size from DisplayConfig.
 std::optional<std::pair<double, double>> monitorSize();
