@@ -242,7 +242,7 @@ class SwayDesktop(VirtualDesktop):
 
 def mutter_missing():
     """Why this machine can't run the GNOME desktop; None when it can."""
-    for tool in ("mutter", "pipewire", "dbus-daemon"):
+    for tool in ("mutter", "pipewire", "wireplumber", "dbus-daemon"):
         if not shutil.which(tool):
             return f"{tool} is not installed (scripts/setup installs it)"
     if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
@@ -270,8 +270,8 @@ sys.stdin.read()
 
 
 class MutterDesktop(SwayDesktop):
-    """A headless GNOME compositor (Mutter) with one virtual monitor WIDTHxHEIGHT, PipeWire for its
-    screen casts, a session D-Bus, the accessibility bus and a keyboard on the seat, as the same
+    """A headless GNOME compositor (Mutter) with one virtual monitor WIDTHxHEIGHT, PipeWire and its
+    session manager for the screen casts, a session D-Bus, the accessibility bus and a keyboard on the seat, as the same
     unprivileged user."""
 
     def __init__(self, width=1280, height=800, log=None):
@@ -286,7 +286,9 @@ class MutterDesktop(SwayDesktop):
         self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
                      "--address=unix:path=" + bus])
         _wait_for("the session bus", lambda: os.path.exists(bus))
+        # PipeWire links a reader to a screen cast only through a session manager.
         self._spawn(["pipewire"])
+        self._spawn(["wireplumber"])
         mutter = self._spawn(["mutter", "--headless", "--wayland", "--no-x11",
                               "--virtual-monitor", f"{self.width}x{self.height}"])
 

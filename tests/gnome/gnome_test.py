@@ -4,6 +4,7 @@ refuses because GNOME doesn't tell where windows are. Rules proven on the simula
 repeated here."""
 import json
 import os
+import stat
 import subprocess
 import sys
 import time
@@ -56,7 +57,7 @@ class Gnome(unittest.TestCase):
         r = subprocess.run([WATCH, "--probe"], env=self.desk.env, capture_output=True, text=True,
                            timeout=60, **self.desk.run_as)
         probe = json.loads(r.stdout)
-        self.assertEqual((probe["ax"], probe["listen"], probe["screen"]), (1, False, False))
+        self.assertEqual((probe["ax"], probe["listen"], probe["screen"]), (1, False, True))
 
     def test_front_application_follows_the_active_frame(self):
         notes = self.in_front("Notes")
@@ -83,7 +84,12 @@ class Gnome(unittest.TestCase):
         app.stop()
 
     def test_act_refuses_what_it_cannot_do_exactly(self):
+        m = self.w.mark()
         app = self.in_front("Target")
+        # A cast of the monitor would show whatever else is on it: no picture of a window whose
+        # place is unknown.
+        self.w.wait("frame_dropped", since=m, timeout=60)
+        self.assertFalse(self.w.since(m, "frame"))
         # A character the keymap has no key for: Mutter would drop it and answer as if typed.
         status, reply = self.desk.act("type", "café", target=app.pid)
         self.assertEqual((status, reply["ok"]), (2, False))
@@ -101,7 +107,11 @@ class Gnome(unittest.TestCase):
 
     def test_act_clicks_in_a_window_that_fills_the_monitor(self):
         app = self.in_front("Full")
+        m = self.w.mark()
         app.ask("maximize")
+        # Its frames come from the monitor's screen cast, the window being all of it.
+        frame = self.w.wait("frame", since=m, app="Full", timeout=60)
+        self.assertEqual(stat.S_IMODE(os.stat(frame["path"]).st_mode), 0o600)
         where = app.ask("where")
         x, y = where["x"] + 40, where["y"] + 10
         self.act("click", x, y, target=app.pid)

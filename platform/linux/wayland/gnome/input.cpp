@@ -1,9 +1,7 @@
-// The person's input, idle time, the clipboard and pictures on GNOME. Mutter hands no client the
-// input of the whole desktop or the clipboard of another application (it has no data-control),
-// and its screen casts go through a PipeWire stream this backend doesn't read yet: each says so.
+// The person's input, idle time and the clipboard on GNOME. Mutter hands no client the input of
+// the whole desktop or the clipboard of another application (it has no data-control).
 #include "platform/linux/shared/backend.h"
 #include "platform/linux/wayland/gnome/mutter.h"
-#include "platform/loop.h"
 
 namespace input::gnome {
 
@@ -46,8 +44,10 @@ bool listenAccess() {
     return false;
 }
 
+// Screen casts of a monitor, which hold the front window only when it fills the monitor.
 bool screenAccess() {
-    return false;
+    static const bool offered = mutter::present("org.gnome.Mutter.ScreenCast");
+    return offered;
 }
 
 } // namespace permissions::gnome
@@ -65,13 +65,3 @@ std::optional<std::string> plainText() {
 }
 
 } // namespace pasteboard::gnome
-
-namespace capture::gnome {
-
-void hold(bool) {}
-
-void captureWindow(uint32_t, std::function<void(Result)> done) {
-    loop::onMain([done = std::move(done)] { done(Result{Failure::unavailable, nullptr}); });
-}
-
-} // namespace capture::gnome
