@@ -121,7 +121,19 @@ class Gnome(unittest.TestCase):
             presses += [e for e in app.drain(0.1) if e["event"] == "button"]
         self.assertEqual([(e["kind"], e["button"], e["x"], e["y"]) for e in presses],
                          [("press", 1, x, y), ("release", 1, x, y)])
-        self.act("scroll", x, y, "down", 2, target=app.pid)
+        # Wheel steps keep their direction and count (Mutter's axis grows downwards); GTK tells
+        # them as smooth scrolls of one step each.
+        def way(e):
+            if e["direction"] != "smooth":
+                return e["direction"]
+            return "down" if e["dy"] > 0 else "up" if e["dy"] < 0 else "none"
+        for direction, amount in (("down", 2), ("up", 1)):
+            self.act("scroll", x, y, direction, amount, target=app.pid)
+            got = []
+            deadline = time.monotonic() + 20
+            while len(got) < amount and time.monotonic() < deadline:
+                got += [way(e) for e in app.drain(0.1) if e["event"] == "scroll"]
+            self.assertEqual(got, [direction] * amount)
         app.stop()
 
 
