@@ -9,7 +9,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swaydesk import SwayDesk, sway_missing  # noqa: E402
+from swaydesk import PYTHON, ROOT, SwayDesk, sway_missing  # noqa: E402
+
+GTK4APP = os.path.join(ROOT, "tests", "apps", "gtk4app.py")
 
 MISSING = sway_missing()
 # 200 characters: ASCII, Latin accents, Greek, CJK, symbols, emoji (a surrogate pair and a
@@ -51,6 +53,7 @@ class Sway(unittest.TestCase):
         m = self.w.mark()
         self.desk.activate(pid=ledger.pid)
         self.w.wait("app", since=m, app="Ledger", bundle="Ledger")
+        self.w.wait("window", since=m, app="Ledger", window="Ledger")
         # A retitled window is told as the compositor and the toolkit both say.
         m = self.w.mark()
         ledger.ask("title Ledger — March")
@@ -136,15 +139,35 @@ class Sway(unittest.TestCase):
         window = self.desk.window_of(app.pid)
         self.desk.swaymsg(f"[con_id={window}]", "floating enable, resize set 700 560, "
                           "move position 230 140")
-        # A check box: it takes the focus on a click (an entry may hold it from the start).
+        # A check box clicked: its value changes, and the element is told with its place.
         x, y = self.desk.where(app, "check")
         m = self.w.mark()
         self.act("click", x, y, target=app.pid)
-        focus = self.w.wait("focus", since=m, app="Placed",
+        focus = self.w.wait("value", since=m, app="Placed",
                             element=lambda e: e.get("label") == "Remember me")
         box = json.loads(app.ask("where check", "{"))
         ox, oy = self.desk.surface_origin(app.pid)
         self.assertGreater(ox, 200)
         self.assertEqual((focus["element"]["frame"]["x"], focus["element"]["frame"]["y"]),
                          (ox + box["x"], oy + box["y"]))
+        self.desk.swaymsg(f"[con_id={window}]", "floating disable")
         app.stop()
+
+    def test_a_gtk4_editor(self):
+        doc = os.path.join(self.desk.tmp, "notes.txt")
+        with open(doc, "w") as f:
+            f.write("First line.\n")
+        m = self.w.mark()
+        editor = self.desk.spawn([PYTHON, GTK4APP, doc])
+        self.desk.activate(pid=editor.pid)
+        self.w.wait("window", since=m, app="org.example.Jotter", window="notes.txt — Jotter",
+                    timeout=60)
+        # Into the document below the header bar: act's text arrives whole, and is read back.
+        ox, oy = self.desk.surface_origin(editor.pid)
+        r = self.desk.rect_of(self.desk.window_of(editor.pid))
+        m = self.w.mark()
+        self.act("click", ox + r["width"] // 2, oy + r["height"] - 40, target=editor.pid)
+        self.act("type", " — typed on Wayland ✓", target=editor.pid)
+        self.w.wait("value", since=m, app="org.example.Jotter",
+                    value=lambda v: "typed on Wayland ✓" in v)
+        editor.stop()

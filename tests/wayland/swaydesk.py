@@ -8,7 +8,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
-from watchdesk import ROOT, Desk  # noqa: E402
+from watchdesk import PYTHON, ROOT, Desk  # noqa: E402,F401
 
 import protocol  # noqa: E402
 

@@ -1,11 +1,13 @@
 // The wlroots backend's rules as plain functions: which backend a session gets, the window list
 // read from sway's tree, the keymap act uploads, and what a clipboard offer may give.
 #include "platform/linux/shared/backend.h"
+#include "platform/linux/wayland/wlroots/evdev.h"
 #include "platform/linux/wayland/wlroots/keymap.h"
 #include "platform/linux/wayland/wlroots/selection.h"
 #include "platform/linux/wayland/wlroots/tree.h"
 
 #include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
 #include <memory>
 #include <set>
 #include <xkbcommon/xkbcommon.h>
@@ -107,6 +109,23 @@ TEST(SwayTree, NoFocusedViewOnAnEmptyWorkspaceAndNothingFromAMalformedTree) {
     EXPECT_FALSE(swaytree::focusedView(nlohmann::json("tree")));
 }
 
+TEST(SwayOutputs, ActiveOnesWithTheirPlaceAndNoneFromAMalformedAnswer) {
+    auto outputs = nlohmann::json::array(
+        {{{"name", "HEADLESS-1"},
+          {"active", true},
+          {"focused", true},
+          {"rect", {{"x", 0}, {"y", 0}, {"width", 1280}, {"height", 800}}}},
+         {{"name", "OFF-1"}, {"active", false}, {"rect", {{"x", 1280}, {"y", 0}}}}});
+    auto active = swaytree::activeOutputs(outputs);
+    ASSERT_EQ(active.size(), 1u);
+    EXPECT_EQ(active[0].name, "HEADLESS-1");
+    EXPECT_TRUE(active[0].focused);
+    EXPECT_DOUBLE_EQ(active[0].rect.width, 1280);
+    outputs[0]["active"] = "yes";
+    EXPECT_TRUE(swaytree::activeOutputs(outputs).empty());
+    EXPECT_TRUE(swaytree::activeOutputs(nlohmann::json::object()).empty());
+}
+
 // What the compositor would make of a keymap: each key's one symbol.
 struct Compiled {
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context{
@@ -181,6 +200,41 @@ TEST(Selection, APasswordManagersMarkOrALongListIsNeverRead) {
     auto image = selection::classify({"image/png"}, false);
     EXPECT_TRUE(image.types.empty());
     EXPECT_TRUE(image.textType.empty());
+}
+
+// A recorded session of a keyboard and a mouse, as the kernel reports it.
+TEST(Evdev, KeysWithTheirModifiersAndWheelsNothingElse) {
+    evdev::Translator t(true);
+    auto key = [&](uint16_t code, int32_t value) { return t.feed(EV_KEY, code, value); };
+    EXPECT_FALSE(key(KEY_LEFTCTRL, 1));
+    EXPECT_FALSE(t.feed(EV_SYN, SYN_REPORT, 0));
+    auto s = key(KEY_S, 1);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->type, input::keyDown);
+    EXPECT_EQ(s->keyCode, 1); // the host's code of the S position
+    EXPECT_EQ(s->flags, input::maskControl);
+    auto repeat = key(KEY_S, 2); // held: the kernel repeats it
+    ASSERT_TRUE(repeat);
+    EXPECT_EQ(repeat->keyCode, 1);
+    EXPECT_FALSE(key(KEY_S, 0));
+    EXPECT_FALSE(key(KEY_LEFTCTRL, 0));
+    auto a = key(KEY_A, 1);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->flags, 0u);
+    EXPECT_EQ(key(KEY_F13, 1)->keyCode, 0xFFFF); // counted, with a code no table names
+    EXPECT_FALSE(key(KEY_CAPSLOCK, 1));
+    EXPECT_FALSE(key(BTN_LEFT, 1)); // no place to tell: no click
+    EXPECT_FALSE(t.feed(EV_REL, REL_X, 5));
+    EXPECT_FALSE(key(KEY_RIGHTSHIFT, 1));
+    auto wheel = t.feed(EV_REL, REL_WHEEL, -1);
+    ASSERT_TRUE(wheel);
+    EXPECT_EQ(wheel->type, input::scrollWheel);
+    EXPECT_EQ(wheel->flags, input::maskShift);
+    EXPECT_FALSE(t.feed(EV_REL, REL_WHEEL, 0));
+
+    evdev::Translator mouseOnly(false);
+    EXPECT_FALSE(mouseOnly.feed(EV_KEY, KEY_A, 1));
+    EXPECT_TRUE(mouseOnly.feed(EV_REL, REL_HWHEEL, 1));
 }
 
 } // namespace

@@ -276,9 +276,12 @@ ElementRef frameFor(const std::vector<ElementRef>& frames, const backend::Window
 // it is active; main asks for the window a dialog belongs to. A window that is no dialog has no
 // main window of its own: absent, and nothing is asked.
 ElementRef activeWindow(const ElementRef& app, bool main = false) {
-    auto facts = backend::activeWindowOf(app->pid, main);
-    if (main && !facts) return nullptr;
+    auto active = [&] { return backend::activeWindowOf(app->pid, main); };
+    std::optional<backend::WindowFacts> facts;
+    if (main && !(facts = active())) return nullptr;
     auto frames = windowsOf(app).value_or(std::vector<ElementRef>{});
+    // The window's facts as they are once the frames are read.
+    if (!main) facts = active();
     if (!facts) return activeFrame(frames);
     return frameFor(frames, *facts);
 }
@@ -525,6 +528,7 @@ std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
     }
     unsigned long id = std::stoul(e->path.substr(xWindowPrefix.size()));
     if (name == "AXRole") return Value(std::string("AXWindow"));
+    if (name != "AXTitle" && name != "AXPosition" && name != "AXSize") return std::nullopt;
     auto facts = backend::windowFacts(id);
     if (!facts) return std::nullopt;
     if (name == "AXTitle") {

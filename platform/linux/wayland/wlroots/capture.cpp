@@ -87,19 +87,16 @@ struct Placed {
 // The output a rectangle lies on most, from sway.
 std::optional<Placed> outputUnder(const windows::Rect& r) {
     auto outputs = swayipc::ask(swayipc::getOutputs);
-    if (!outputs || !outputs->is_array()) return std::nullopt;
+    if (!outputs) return std::nullopt;
     std::optional<Placed> best;
     double most = 0;
-    for (auto& o : *outputs) {
-        if (!o.is_object() || !o.value("active", false) || !o.contains("rect")) continue;
-        auto& j = o["rect"];
-        windows::Rect out{j.value("x", 0.0), j.value("y", 0.0), j.value("width", 0.0),
-                          j.value("height", 0.0)};
+    for (auto& o : swaytree::activeOutputs(*outputs)) {
+        const windows::Rect& out = o.rect;
         double w = std::min(r.x + r.width, out.x + out.width) - std::max(r.x, out.x);
         double h = std::min(r.y + r.height, out.y + out.height) - std::max(r.y, out.y);
         if (w > 0 && h > 0 && w * h > most) {
             most = w * h;
-            best = Placed{o.value("name", ""), out};
+            best = Placed{o.name, out};
         }
     }
     return best;

@@ -1,4 +1,5 @@
 // Windows, the front application and its changes on sway, from the compositor's IPC.
+#include "common/utf16.h"
 #include "platform/linux/shared/backend.h"
 #include "platform/linux/wayland/wlroots/sway_ipc.h"
 #include "platform/linux/wayland/wlroots/tree.h"
@@ -28,7 +29,7 @@ std::string commOf(int pid) {
 workspace::App appOf(int pid, const std::string& appId) {
     workspace::App app;
     app.pid = pid;
-    std::string name = appId.empty() ? commOf(pid) : appId;
+    std::string name = utf16::sanitize(appId.empty() ? commOf(pid) : appId);
     app.name = name;
     app.bundle = name;
     return app;
@@ -56,7 +57,7 @@ std::optional<std::vector<Info>> onScreen() {
         // A floating window lies above the tiled ones without being in front: it is told apart
         // as kept above, so that it covers what it covers and the focused window stays in front.
         if (v.floating && !v.focused) w.layer = floatingLayer;
-        w.title = v.title;
+        w.title = utf16::sanitize(v.title);
         list.push_back(std::move(w));
     }
     return list;
@@ -76,7 +77,11 @@ std::optional<App> runningApplication(int pid) {
     if (pid < 1 || commOf(pid).empty()) return std::nullopt;
     for (auto& v : swaytree::visibleViews(tree()))
         if (v.pid == pid && !v.appId.empty()) return appOf(pid, v.appId);
-    return appOf(pid, "");
+    // A process without a window tells no application id.
+    App app;
+    app.pid = pid;
+    app.name = utf16::sanitize(commOf(pid));
+    return app;
 }
 
 } // namespace workspace::wlroots
@@ -137,7 +142,9 @@ void subscribe() {
         return;
     }
     auto ok = swayipc::receive(fd);
-    if (!ok || !ok->body.is_object() || !ok->body.value("success", false)) {
+    bool subscribed = ok && ok->body.is_object() && ok->body.contains("success") &&
+                      ok->body["success"].is_boolean() && ok->body["success"].get<bool>();
+    if (!subscribed) {
         ::close(fd);
         return;
     }

@@ -5,6 +5,7 @@
 #include "platform/linux/wayland/wlroots/client.h"
 #include "platform/linux/wayland/wlroots/keymap.h"
 #include "platform/linux/wayland/wlroots/sway_ipc.h"
+#include "platform/linux/wayland/wlroots/tree.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,16 +60,13 @@ struct Box {
 };
 std::optional<Box> layout() {
     auto outputs = swayipc::ask(swayipc::getOutputs);
-    if (!outputs || !outputs->is_array()) return std::nullopt;
+    if (!outputs) return std::nullopt;
     double left = 1e9, top = 1e9, right = -1e9, bottom = -1e9;
-    for (auto& o : *outputs) {
-        if (!o.is_object() || !o.value("active", false) || !o.contains("rect")) continue;
-        auto& r = o["rect"];
-        double x = r.value("x", 0.0), y = r.value("y", 0.0);
-        left = std::min(left, x);
-        top = std::min(top, y);
-        right = std::max(right, x + r.value("width", 0.0));
-        bottom = std::max(bottom, y + r.value("height", 0.0));
+    for (auto& o : swaytree::activeOutputs(*outputs)) {
+        left = std::min(left, o.rect.x);
+        top = std::min(top, o.rect.y);
+        right = std::max(right, o.rect.x + o.rect.width);
+        bottom = std::max(bottom, o.rect.y + o.rect.height);
     }
     if (right <= left || bottom <= top) return std::nullopt;
     return Box{left, top, right - left, bottom - top};

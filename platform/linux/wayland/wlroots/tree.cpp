@@ -130,4 +130,17 @@ std::optional<View> focusedView(const json& tree) {
     }
 }
 
+std::vector<Output> activeOutputs(const json& outputs) {
+    std::vector<Output> out;
+    if (!outputs.is_array()) return out;
+    try {
+        for (const json& o : outputs)
+            if (o.is_object() && o.value("active", false) && o.contains("rect"))
+                out.push_back({text(o, "name"), rect(o, "rect"), o.value("focused", false)});
+    } catch (const json::exception&) {
+        out.clear();
+    }
+    return out;
+}
+
 } // namespace swaytree

@@ -29,4 +29,13 @@ std::vector<View> visibleViews(const nlohmann::json& tree);
 // The focused view, wherever it is; nullopt when focus is on no view (an empty workspace).
 std::optional<View> focusedView(const nlohmann::json& tree);
 
+struct Output {
+    std::string name;
+    windows::Rect rect; // in the layout
+    bool focused = false;
+};
+
+// The active outputs, as get_outputs answers them; none from a malformed answer.
+std::vector<Output> activeOutputs(const nlohmann::json& outputs);
+
 } // namespace swaytree
