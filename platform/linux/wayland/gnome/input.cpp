@@ -5,11 +5,18 @@
 
 namespace input::gnome {
 
-TapRef createTap(bool, std::function<void(const Event&)>) {
-    return nullptr;
+// Keys and wheels of the whole desktop from the kernel's input devices, read as on wlroots where
+// the person grants read access: Mutter hands them to no client either.
+TapRef createTap(bool withKeys, std::function<void(const Event&)> callback) {
+    return wlroots::createTap(withKeys, std::move(callback));
 }
-void enableTap(const TapRef&) {}
-void disableTap(const TapRef&) {}
+void enableTap(const TapRef& tap) {
+    wlroots::enableTap(tap);
+}
+void disableTap(const TapRef& tap) {
+    wlroots::disableTap(tap);
+}
+// Clicks need the pointer's place, which Mutter doesn't tell: no monitor.
 MonitorRef addMouseMonitor(std::function<void(const Event&)>) {
     return nullptr;
 }
@@ -41,7 +48,7 @@ std::optional<Rect> mainScreenFrame() {
 namespace permissions::gnome {
 
 bool listenAccess() {
-    return false;
+    return wlroots::listenAccess();
 }
 
 // Screen casts of a monitor, which hold the front window only when it fills the monitor.
