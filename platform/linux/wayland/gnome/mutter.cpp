@@ -152,20 +152,11 @@ std::optional<std::pair<double, double>> monitorSize() {
 namespace {
 std::mutex numbersLock;
 std::map<std::pair<std::string, std::string>, unsigned long> numbers;
-std::vector<std::pair<std::string, std::string>> frames; // by number - 1
 } // namespace
 
 unsigned long numberOf(const std::string& bus, const std::string& path) {
     std::lock_guard<std::mutex> hold(numbersLock);
-    auto [it, added] = numbers.try_emplace({bus, path}, frames.size() + 1);
-    if (added) frames.emplace_back(bus, path);
-    return it->second;
-}
-
-std::optional<std::pair<std::string, std::string>> frameOf(unsigned long number) {
-    std::lock_guard<std::mutex> hold(numbersLock);
-    if (number < 1 || number > frames.size()) return std::nullopt;
-    return frames[number - 1];
+    return numbers.try_emplace({bus, path}, numbers.size() + 1).first->second;
 }
 
 // The active frame as a window: it takes input everywhere only when it fills the monitor; else

@@ -42,7 +42,5 @@ std::optional<std::pair<double, double>> monitorSize();
 
 // A frame's window number: stable while the frame exists, never 0.
 unsigned long numberOf(const std::string& bus, const std::string& path);
-// The frame a number stands for: its bus name and path.
-std::optional<std::pair<std::string, std::string>> frameOf(unsigned long number);
 
 } // namespace mutter
