@@ -35,6 +35,7 @@ loop::Queue* queue() {
 // thread writes.
 struct Cast {
     std::string session;
+    uint32_t window = 0; // the window the cast was started for
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
     pw_core* core = nullptr;
@@ -166,11 +167,15 @@ void stop() {
     cast.reset();
 }
 
-bool start() {
-    if (cast) return true;
+// A cast is started for one window: a picture it held from before that window came to the front
+// would show another window's content under its name.
+bool start(uint32_t window) {
+    if (cast && cast->window == window) return true;
+    stop();
     static std::once_flag once;
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
     cast = std::make_unique<Cast>();
+    cast->window = window;
     auto node = startCast(cast->session);
     if (!node) {
         stop();
@@ -228,7 +233,7 @@ Result take(uint32_t windowId) {
     auto facts = backend::gnome::windowFacts(windowId);
     if (!facts) return {Failure::windowGone, nullptr};
     if (!facts->rect) return {Failure::unavailable, nullptr};
-    if (!start()) return {Failure::unavailable, nullptr};
+    if (!start(windowId)) return {Failure::unavailable, nullptr};
     std::shared_ptr<Picture> p;
     {
         std::unique_lock<std::mutex> hold(cast->lock);
@@ -240,6 +245,10 @@ Result take(uint32_t windowId) {
     // window's means the window changed since.
     if (!p || p->width != int(facts->rect->width) || p->height != int(facts->rect->height))
         return {Failure::failed, nullptr};
+    // Still in front and still filling the monitor once the picture is there.
+    auto after = backend::gnome::windowFacts(windowId);
+    if (!after) return {Failure::windowGone, nullptr};
+    if (!after->rect) return {Failure::unavailable, nullptr};
     // The receiver owns its picture: the cast keeps writing new ones.
     return {Failure::none, std::make_shared<Picture>(*p)};
 }
