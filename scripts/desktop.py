@@ -243,6 +243,96 @@ class SwayDesktop(VirtualDesktop):
             **self.run_as).stdout)
 
 
+def mutter_missing():
+    """Why this machine can't run the GNOME desktop; None when it can."""
+    for tool in ("mutter", "pipewire", "wireplumber", "dbus-daemon"):
+        if not shutil.which(tool):
+            return f"{tool} is not installed (scripts/setup installs it)"
+    if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
+        return "the accessibility bus (at-spi2-core) is not installed"
+    return None
+
+
+# A headless Mutter's seat has no keyboard, and without one no window ever takes the focus: a
+# remote-desktop session held open for the desktop's life stands in for the person's keyboard.
+_MUTTER_KEYBOARD = """
+import sys
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+rd = "org.gnome.Mutter.RemoteDesktop"
+def call(path, iface, method, params=None, reply=None):
+    return bus.call_sync(rd, path, iface, method, params,
+                         GLib.VariantType(reply) if reply else None, 0, 10000, None)
+session = call("/org/gnome/Mutter/RemoteDesktop", rd, "CreateSession", reply="(o)")[0]
+call(session, rd + ".Session", "Start")
+for down in (True, False):
+    call(session, rd + ".Session", "NotifyKeyboardKeysym", GLib.Variant("(ub)", (0xffe1, down)))
+print("ready", flush=True)
+sys.stdin.read()
+"""
+
+
+class MutterDesktop(SwayDesktop):
+    """A headless GNOME compositor (Mutter) with one virtual monitor WIDTHxHEIGHT, PipeWire and its
+    session manager for the screen casts, a session D-Bus, the accessibility bus and a keyboard on the seat, as the same
+    unprivileged user."""
+
+    def __init__(self, width=1280, height=800, log=None):
+        super().__init__(width, height, log)
+        for k in ("WLR_BACKENDS", "WLR_LIBINPUT_NO_DEVICES", "WLR_RENDERER"):
+            self.env.pop(k, None)
+        self.env["XDG_CURRENT_DESKTOP"] = "GNOME"
+
+    def _start(self):
+        bus = os.path.join(self.tmp, "bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus
+        self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                     "--address=unix:path=" + bus])
+        _wait_for("the session bus", lambda: os.path.exists(bus))
+        # PipeWire links a reader to a screen cast only through a session manager.
+        self._spawn(["pipewire"])
+        self._spawn(["wireplumber"])
+        mutter = self._spawn(["mutter", "--headless", "--wayland", "--no-x11",
+                              "--virtual-monitor", f"{self.width}x{self.height}"])
+
+        def up():
+            if mutter.poll() is not None:
+                raise RuntimeError("virtual desktop: mutter ended at start (see its log)")
+            display = [n for n in os.listdir(self.tmp)
+                       if n.startswith("wayland-") and not n.endswith(".lock")]
+            if not display:
+                return False
+            self.env["WAYLAND_DISPLAY"] = display[0]
+            return subprocess.run(
+                ["gdbus", "call", "--session", "--dest", "org.gnome.Mutter.IdleMonitor",
+                 "--object-path", "/org/gnome/Mutter/IdleMonitor/Core", "--method",
+                 "org.gnome.Mutter.IdleMonitor.GetIdletime"], env=self.env,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=5,
+                **self.run_as).returncode == 0
+        _wait_for("mutter", up, timeout=60)
+        keyboard = subprocess.Popen(["/usr/bin/python3", "-c", _MUTTER_KEYBOARD], env=self.env,
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=self.log, **self.run_as)
+        self.procs.append(keyboard)
+        self._keyboard = keyboard
+        if keyboard.stdout.readline() != b"ready\n":
+            raise RuntimeError("virtual desktop: no keyboard on Mutter's seat (see its log)")
+
+        self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        _wait_for("the accessibility bus", lambda: subprocess.run(
+            ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
+             "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"], env=self.env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=5,
+            **self.run_as).returncode == 0)
+
+    def stop(self):
+        super().stop()
+        keyboard = getattr(self, "_keyboard", None)
+        if keyboard:
+            keyboard.stdin.close()
+            keyboard.stdout.close()
+
+
 def main(argv):
     if len(argv) >= 3 and argv[1] == "run" and argv[2] == "--":
         cmd = argv[3:]

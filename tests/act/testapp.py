@@ -15,6 +15,8 @@ Commands on standard input, one per line:
                       _GTK_FRAME_EXTENTS names margins of E px; reports its presses as "shaped"
     sync              answers "sync" after every report of input delivered so far
     freeze / thaw     grabs the pointer frozen (a synchronous grab never allowed on), lets it go
+    title TEXT        retitles the window
+    maximize          maximizes the window; answers once it is
     keymaps           how many times the keymap has changed (GDK's keys-changed) since start
     busy S            answers "busy", then reads nothing for S seconds (a busy main thread)
     quit
@@ -196,6 +198,12 @@ def command(line):
         keymap = Gdk.Keymap.get_for_display(Gdk.Display.get_default())
         say(event="spare", count=sum(1 for code in range(8, 256)
                                      if not keymap.get_entries_for_keycode(code)[0]))
+    elif word == "title":
+        win.set_title(rest)
+        say(event="title")
+    elif word == "maximize":
+        win.maximize()
+        GLib.timeout_add(50, lambda: not (win.is_maximized() and say(event="maximize") is None))
     elif word == "above":
         win.set_keep_above(rest == "on")
         GLib.timeout_add(200, lambda: say(event="above") and False)

@@ -276,11 +276,7 @@ ElementRef frameFor(const std::vector<ElementRef>& frames, const backend::Window
 // it is active; main asks for the window a dialog belongs to. A window that is no dialog has no
 // main window of its own: absent, and nothing is asked.
 ElementRef activeWindow(const ElementRef& app, bool main = false) {
-    auto active = [&] {
-        return backend::kind() == backend::Kind::wlroots
-                   ? backend::wlroots::activeWindowOf(app->pid, main)
-                   : backend::x11::activeWindowOf(app->pid, main);
-    };
+    auto active = [&] { return backend::activeWindowOf(app->pid, main); };
     std::optional<backend::WindowFacts> facts;
     if (main && !(facts = active())) return nullptr;
     auto frames = windowsOf(app).value_or(std::vector<ElementRef>{});
@@ -366,23 +362,22 @@ std::optional<windows::Info> frontWindowOf(int pid) {
 // a box that reads the same in both is moved by the window's origin from the display server. (A
 // window at the screen's origin reads the same either way, and moving by zero changes nothing.)
 // What the element's "screen" coordinates lack: the origin of its window, for a toolkit that
-// answers window coordinates; (0, 0) for one that tells the screen's.
-Point windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
-    if (!screen) return {};
+// answers window coordinates; (0, 0) for one that tells the screen's. Absent when the display
+// server doesn't tell where that window lies (GNOME): then the element's place is unknown too.
+std::optional<Point> windowOffset(const ElementRef& e, const std::optional<Box>& screen) {
+    if (!screen) return Point{};
     auto window = liveExtents(e, ATSPI_COORD_TYPE_WINDOW);
-    if (!window || window->x != screen->x || window->y != screen->y) return {};
+    if (!window || window->x != screen->x || window->y != screen->y) return Point{};
     auto front = frontWindowOf(e->pid);
-    if (!front) return {};
-    auto origin = backend::kind() == backend::Kind::wlroots
-                      ? backend::wlroots::contentOrigin(front->number)
-                      : backend::x11::contentOrigin(front->number);
-    return origin.value_or(Point{});
+    if (!front) return Point{};
+    return backend::contentOrigin(front->number);
 }
 
 std::optional<Box> screenExtents(const ElementRef& e) {
     auto screen = liveExtents(e, ATSPI_COORD_TYPE_SCREEN);
-    Point off = windowOffset(e, screen);
-    if (!screen) return std::nullopt;
+    auto at = windowOffset(e, screen);
+    if (!screen || !at) return std::nullopt;
+    Point off = *at;
     screen->x += static_cast<int>(off.x);
     screen->y += static_cast<int>(off.y);
     return screen;
@@ -534,8 +529,7 @@ std::optional<Value> withoutBus(const ElementRef& e, std::string_view name) {
     unsigned long id = std::stoul(e->path.substr(xWindowPrefix.size()));
     if (name == "AXRole") return Value(std::string("AXWindow"));
     if (name != "AXTitle" && name != "AXPosition" && name != "AXSize") return std::nullopt;
-    auto facts = backend::kind() == backend::Kind::wlroots ? backend::wlroots::windowFacts(id)
-                                                           : backend::x11::windowFacts(id);
+    auto facts = backend::windowFacts(id);
     if (!facts) return std::nullopt;
     if (name == "AXTitle") {
         std::string title = utf16::sanitize(facts->title);
@@ -832,7 +826,9 @@ ElementRef elementAtPosition(const ElementRef& application, double x, double y) 
     for (auto& w : windowsOf(app).value_or(std::vector<ElementRef>{})) {
         auto s = liveStates(w);
         if (!s || !has(*s, ATSPI_STATE_SHOWING)) continue;
-        Point off = windowOffset(w, liveExtents(w, ATSPI_COORD_TYPE_SCREEN));
+        auto placed = windowOffset(w, liveExtents(w, ATSPI_COORD_TYPE_SCREEN));
+        if (!placed) continue;
+        Point off = *placed;
         int ix = static_cast<int>(std::floor(x - off.x));
         int iy = static_cast<int>(std::floor(y - off.y));
         Variant r = ask(w, "org.a11y.atspi.Component", "Contains",

@@ -1,11 +1,13 @@
 // Forwards each display-server facility to the backend chosen at start, the way wlroots picks
 // its own backend: a Wayland session when the environment names one, else X.
 #include "platform/linux/shared/backend.h"
+#include "platform/linux/shared/sessionbus.h"
 #include "platform/notices.h"
 #include "platform/pasteboard.h"
 #include "platform/permissions.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace backend {
 
@@ -15,16 +17,80 @@ Kind kindFor(const char* waylandDisplay, const char* waylandSocket) {
     return Kind::x11;
 }
 
+Kind kindFor(const char* waylandDisplay, const char* waylandSocket, const char* currentDesktop,
+             bool mutterOnBus) {
+    Kind k = kindFor(waylandDisplay, waylandSocket);
+    if (k != Kind::wlroots) return k;
+    // XDG_CURRENT_DESKTOP is a colon-separated list ("ubuntu:GNOME").
+    std::string desktops = currentDesktop ? currentDesktop : "";
+    for (std::size_t at = 0; at <= desktops.size();) {
+        std::size_t end = desktops.find(':', at);
+        if (end == std::string::npos) end = desktops.size();
+        if (desktops.compare(at, end - at, "GNOME") == 0) return Kind::gnome;
+        at = end + 1;
+    }
+    return mutterOnBus ? Kind::gnome : Kind::wlroots;
+}
+
+namespace {
+
+// Asked only of a Wayland session that doesn't say which desktop it is: a bounded call on a
+// connection of its own, which never starts a bus.
+bool mutterOnBus() {
+    std::string address = sessionbus::sessionBusAddress();
+    if (address.empty()) return false;
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (!bus) return false;
+    GVariant* r = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", "org.gnome.Mutter.RemoteDesktop"),
+        G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 500, nullptr, nullptr);
+    gboolean owned = FALSE;
+    if (r) {
+        g_variant_get(r, "(b)", &owned);
+        g_variant_unref(r);
+    }
+    g_dbus_connection_close_sync(bus, nullptr, nullptr);
+    g_object_unref(bus);
+    return owned;
+}
+
+} // namespace
+
 Kind kind() {
-    static const Kind chosen =
-        kindFor(std::getenv("WAYLAND_DISPLAY"), std::getenv("WAYLAND_SOCKET"));
+    static const Kind chosen = [] {
+        const char* display = std::getenv("WAYLAND_DISPLAY");
+        const char* socket = std::getenv("WAYLAND_SOCKET");
+        const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+        Kind k = kindFor(display, socket, desktop, false);
+        if (k == Kind::wlroots) k = kindFor(display, socket, desktop, mutterOnBus());
+        return k;
+    }();
     return chosen;
 }
 
 } // namespace backend
 
 #define ZEPHRIN_FORWARD(call)                                                                      \
-    (backend::kind() == backend::Kind::wlroots ? wlroots::call : x11::call)
+    (backend::kind() == backend::Kind::wlroots ? wlroots::call                                     \
+     : backend::kind() == backend::Kind::gnome ? gnome::call                                       \
+                                               : x11::call)
+
+namespace backend {
+std::optional<WindowFacts> activeWindowOf(int pid, bool owner) {
+    return ZEPHRIN_FORWARD(activeWindowOf(pid, owner));
+}
+std::optional<WindowFacts> windowFacts(unsigned long window) {
+    return ZEPHRIN_FORWARD(windowFacts(window));
+}
+std::optional<ax::Point> contentOrigin(unsigned long window) {
+    return ZEPHRIN_FORWARD(contentOrigin(window));
+}
+} // namespace backend
 
 namespace capture {
 void hold(bool on) {

@@ -17,12 +17,16 @@
 
 namespace backend {
 
-enum class Kind { x11, wlroots };
+enum class Kind { x11, wlroots, gnome };
 
 // Chosen once: WAYLAND_DISPLAY (or WAYLAND_SOCKET) picks Wayland, else X (with or without a
 // display: the X backend runs as without one).
 Kind kind();
 Kind kindFor(const char* waylandDisplay, const char* waylandSocket);
+// A Wayland session whose compositor is Mutter (the desktop says GNOME, or Mutter's names are on
+// the session bus) is GNOME's; any other is taken for a wlroots compositor.
+Kind kindFor(const char* waylandDisplay, const char* waylandSocket, const char* currentDesktop,
+             bool mutterOnBus);
 
 // What the accessibility reader needs of the display server to match a frame to the window in
 // front and to place toolkits that answer window coordinates.
@@ -30,6 +34,11 @@ struct WindowFacts {
     std::string title;
     std::optional<windows::Rect> rect; // screen coordinates
 };
+
+// The chosen backend's answers to the questions above.
+std::optional<WindowFacts> activeWindowOf(int pid, bool owner);
+std::optional<WindowFacts> windowFacts(unsigned long window);
+std::optional<ax::Point> contentOrigin(unsigned long window);
 
 } // namespace backend
 
@@ -90,3 +99,4 @@ struct WindowFacts {
 
 ZEPHRIN_DISPLAY_BACKEND(x11)
 ZEPHRIN_DISPLAY_BACKEND(wlroots)
+ZEPHRIN_DISPLAY_BACKEND(gnome)
