@@ -38,6 +38,16 @@ def _wait_for(what, check, timeout=15.0):
     raise RuntimeError(f"virtual desktop: {what} did not come up within {timeout:.0f} s")
 
 
+def _accessibility_bus_owned(env, **kw):
+    """Whether the session bus has an accessibility bus launcher. Asked without calling the
+    launcher itself: a call would start a second one through the session bus's activation, and
+    ours would leave."""
+    return b"true" in subprocess.run(
+        ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+         "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+         "org.a11y.Bus"], env=env, capture_output=True, timeout=5, **kw).stdout
+
+
 def _quiet(cmd, env):
     return subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                           timeout=5).returncode == 0
@@ -102,13 +112,8 @@ class VirtualDesktop:
                   subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
                                  capture_output=True, timeout=5).stdout)
 
-        # Waited for without asking the bus itself: a call to it would start a second launcher
-        # through the session bus's activation, and ours would leave.
         self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-        _wait_for("the accessibility bus", lambda: b"true" in subprocess.run(
-            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-             "org.a11y.Bus"], env=self.env, capture_output=True, timeout=5).stdout)
+        _wait_for("the accessibility bus", lambda: _accessibility_bus_owned(self.env))
 
     def stop(self):
         for p in reversed(self.procs):
@@ -236,11 +241,8 @@ class SwayDesktop(VirtualDesktop):
         _wait_for("sway", up, timeout=30)
 
         self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-        _wait_for("the accessibility bus", lambda: b"true" in subprocess.run(
-            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-             "org.a11y.Bus"], env=self.env, capture_output=True, timeout=5,
-            **self.run_as).stdout)
+        _wait_for("the accessibility bus",
+                  lambda: _accessibility_bus_owned(self.env, **self.run_as))
 
 
 def mutter_missing():
@@ -319,11 +321,8 @@ class MutterDesktop(SwayDesktop):
             raise RuntimeError("virtual desktop: no keyboard on Mutter's seat (see its log)")
 
         self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-        _wait_for("the accessibility bus", lambda: subprocess.run(
-            ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-             "/org/a11y/bus", "--method", "org.a11y.Bus.GetAddress"], env=self.env,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=5,
-            **self.run_as).returncode == 0)
+        _wait_for("the accessibility bus",
+                  lambda: _accessibility_bus_owned(self.env, **self.run_as))
 
     def stop(self):
         super().stop()
