@@ -175,3 +175,18 @@ TEST(Walk, WindowMemoryKeepsTheMostRecentKeys) {
     EXPECT_EQ(lastTextHash.capacity, rememberedWindows);
     EXPECT_EQ(lastWalkAt.capacity, rememberedWindows);
 }
+
+TEST(Walk, APageStillLoadingIsReadAgainUntilItShowsText) {
+    // The browser fills its document after the title changed, and tells nothing when it is done.
+    Walked w;
+    auto web = sim::axAdd(w.window, element(321, "AXWebArea", {{"AXURL", "https://a.example/"}}));
+    EXPECT_EQ(w.walk()["text"], "");
+    addText(web, 321, "loaded words");
+    w.run(5);
+    auto texts = w.of(w.lines(), "text");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0]["text"], "loaded words\n");
+    // Once read, nothing more is asked of it.
+    w.run(10);
+    EXPECT_TRUE(w.of(w.lines(), "text").empty());
+}

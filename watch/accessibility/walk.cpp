@@ -98,13 +98,35 @@ void addOwnText(const std::string& own, std::size_t at, WalkText& text) {
     text.text.insert(at, cut + "\n");
 }
 
+// A page whose document shows nothing yet (a browser builds it as the page loads, and may tell
+// nothing when it is done) is read again a few times, a little later.
+constexpr int pageRereads = 10;
+std::string rereadKey;
+int rereadsLeft = 0;
+loop::TimerRef rereadTimer;
+
+void rereadLoadingPage(const std::string& key) {
+    if (key != rereadKey) {
+        rereadKey = key;
+        rereadsLeft = pageRereads;
+    }
+    if (rereadsLeft <= 0) return;
+    --rereadsLeft;
+    if (rereadTimer) loop::cancel(rereadTimer);
+    rereadTimer = loop::oneShot(1.0, [] {
+        rereadTimer.reset();
+        readWindow("later");
+    });
+}
+
 void textResult(int pid, const std::string& key, const std::string& hash, const std::string& text,
-                const Outline& outline, bool partial, const WindowRead& check,
+                const Outline& outline, bool partial, bool pageLoading, const WindowRead& check,
                 std::uint64_t epoch) {
     // Another application came to the front meanwhile: this text isn't its.
     if (pid != observedPid) return;
     // The text of the window decided at epoch only: a walk is started anew for a later one.
     if (epoch != windowEpoch || !admitted(check, epoch)) return;
+    if (pageLoading) rereadLoadingPage(key);
     if (lastTextHash.find(key) == hash) return;
     lastTextHash.put(key, hash);
     double now = loop::now();
@@ -158,6 +180,7 @@ void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, Walk
     else if (isOneOf(role, {"AXGroup", "AXWebArea"}))
         own = str(element, "AXValue").value_or("");
     std::size_t at = text.text.size();
+    std::size_t unitsBefore = text.units;
     if (auto children = attr(element, "AXChildren"))
         if (auto* list = std::get_if<std::vector<ax::ElementRef>>(&*children))
             for (const ax::ElementRef& child : *list) {
@@ -165,6 +188,10 @@ void walkText(const ax::ElementRef& element, int depth, WalkBudget& budget, Walk
                 walkText(child, depth + 1, budget, text, outline);
             }
     addOwnText(own, at, text);
+    if (role == "AXWebArea") {
+        text.page = true;
+        text.pageText = text.pageText || text.units > unitsBefore;
+    }
 }
 
 void walkWindow(ax::ElementRef window, ax::ElementRef app, Hosts hosts, std::uint64_t epoch,
@@ -178,7 +205,9 @@ void walkWindow(ax::ElementRef window, ax::ElementRef app, Hosts hosts, std::uin
     window.reset();
     WindowRead check = readFrontWindow(app, hosts);
     app.reset();
-    loop::onMain([key = std::move(key), hash = std::move(hash), text = std::move(text.text),
-                  outline = std::move(outline), partial, pid, check = std::move(check),
-                  epoch] { textResult(pid, key, hash, text, outline, partial, check, epoch); });
+    bool pageLoading = text.page && !text.pageText;
+    loop::onMain(
+        [key = std::move(key), hash = std::move(hash), text = std::move(text.text),
+         outline = std::move(outline), partial, pageLoading, pid, check = std::move(check),
+         epoch] { textResult(pid, key, hash, text, outline, partial, pageLoading, check, epoch); });
 }

@@ -17,6 +17,8 @@ struct WalkBudget {
 struct WalkText {
     std::string text;
     std::size_t units = 0;
+    bool page = false;     // a web area was walked
+    bool pageText = false; // ... and something of it was read
 };
 
 struct Outline {
