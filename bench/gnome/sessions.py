@@ -16,32 +16,17 @@ import argparse
 import os
 import statistics
 import string
-import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "gnome"))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
 from gnomedesk import ACT, Desk, GnomeDesk, TestApp  # noqa: E402
+from sessions_common import frame_ms, idle_cpu, print_table, run_act  # noqa: E402
 
 TEXT = ((string.ascii_letters + string.digits + " .,;:!?@#$%&*()[]{}<>/\\|~^_+-='\"`\t\n") * 3)[:200]
-
-
-def run_act(desk, *words, target):
-    t = time.perf_counter()
-    r = subprocess.run([ACT, *map(str, words), "--pid", str(target)], env=desk.env,
-                       capture_output=True, text=True, timeout=60, **desk.run_as)
-    ms = (time.perf_counter() - t) * 1000
-    if '"ok":true' not in r.stdout:
-        raise SystemExit(f"act {words[0]} failed: {r.stdout}")
-    return ms
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 class Session:
@@ -57,13 +42,6 @@ class Session:
     def point(self):
         return self.app.where["x"] + 200, self.app.where["y"] + 150
 
-    def frame_round(self, i):
-        m = self.w.mark()
-        t0 = time.monotonic()
-        self.app.ask(f"title bench {i}")
-        e = self.w.wait("frame", since=m, window=f"bench {i}", timeout=60)
-        self.frame_ms.append((self.w.times[self.w.index(e)] - t0) * 1000)
-
 
 def main():
     p = argparse.ArgumentParser()
@@ -75,24 +53,20 @@ def main():
             s.w.wait("app", app="zephrin-bench", timeout=30)
         for i in range(args.rounds + 1):  # the first round warms up
             for s in sessions:
-                ms = run_act(s.desk, "click", *s.point(), target=s.app.pid)
+                ms = run_act(ACT, s.desk, "click", *s.point(), target=s.app.pid)
                 if i:
                     s.click_ms.append(ms)
                 time.sleep(0.45)
         for i in range(max(3, args.rounds // 4)):
             for s in sessions:
                 s.app.ask('set ""', "set")
-                s.type_ms.append(run_act(s.desk, "type", TEXT, target=s.app.pid) / 200)
+                s.type_ms.append(run_act(ACT, s.desk, "type", TEXT, target=s.app.pid) / 200)
                 time.sleep(0.3)
                 s.exact += s.app.ask("text")["text"] == TEXT
         for i in range(max(3, args.rounds // 4)):
             for s in sessions:
-                s.frame_round(i)
-        idle = {}
-        before = {s.name: cpu_seconds(s.w.proc.pid) for s in sessions}
-        time.sleep(10)
-        for s in sessions:
-            idle[s.name] = (cpu_seconds(s.w.proc.pid) - before[s.name]) / 10 * 100
+                s.frame_ms.append(frame_ms(s.w, s.app, i))
+        idle = dict(zip((s.name for s in sessions), idle_cpu([s.w for s in sessions])))
         x, g = sessions
         rows = [("act click, median ms", statistics.median(x.click_ms),
                  statistics.median(g.click_ms)),
@@ -101,9 +75,7 @@ def main():
                 ("retitle -> kept frame, median ms", statistics.median(x.frame_ms),
                  statistics.median(g.frame_ms)),
                 ("idle recording watcher, % CPU", idle[x.name], idle[g.name])]
-        print(f"{'':34s} {x.name:>12s} {g.name:>16s}  ratio GNOME/X11")
-        for label, a, b in rows:
-            print(f"{label:34s} {a:12.2f} {b:16.2f}  {b / a if a else float('nan'):8.2f}")
+        print_table(rows, (x.name, g.name), "GNOME/X11")
         runs = len(x.type_ms)
         print(f"type exact: X11 {x.exact} of {runs}, GNOME {g.exact} of {runs} runs")
         for s in sessions:

@@ -7,12 +7,13 @@
 - `act type` of 200 mixed characters: ms per character and how many runs arrived exact;
 - a focus change (another application activated: xdotool on X, swaymsg on sway) to the
   watcher's "app" line, p50/p99, from just before the change is asked for;
+- capture per kept frame: from a retitle of the front window to the watcher's "frame" line,
+  median (the watcher's own wait before it captures is the same in both);
 - CPU of a recording watcher over 10 s with nothing happening (% of one core).
 Each figure is printed for both sessions with the ratio sway / X11."""
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import time
 
@@ -23,27 +24,13 @@ sys.path.insert(0, os.path.join(ROOT, "bench", "act"))
 from act_bench import mixed_text  # noqa: E402
 from actdesk import TestApp  # noqa: E402
 from swaydesk import ACT, Desk, SwayDesk  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+from sessions_common import frame_ms, idle_cpu, print_table, run_act  # noqa: E402
 
 
 def pct(values, p):
     v = sorted(values)
     return v[min(len(v) - 1, int(round(p / 100 * (len(v) - 1))))]
-
-
-def run_act(desk, *words, target):
-    t = time.perf_counter()
-    r = subprocess.run([ACT, *map(str, words), "--pid", str(target)], env=desk.env,
-                       capture_output=True, text=True, timeout=60, **desk.run_as)
-    ms = (time.perf_counter() - t) * 1000
-    if '"ok":true' not in r.stdout:
-        raise SystemExit(f"act {words[0]} failed: {r.stdout}")
-    return ms
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 class Session:
@@ -54,6 +41,7 @@ class Session:
         self.front = [desk.gtk("Alpha"), desk.gtk("Beta")]
         self.w = desk.recording()
         self.click_ms, self.type_ms, self.exact, self.focus_ms = [], [], 0, []
+        self.frame_ms = []
 
     def where(self):
         if isinstance(self.desk, SwayDesk):
@@ -91,36 +79,35 @@ def main():
             s.w.wait("app", app="zephrin-bench", timeout=30)
         for i in range(args.rounds + 1):  # the first round warms up
             for s in sessions:
-                ms = run_act(s.desk, "click", *s.where(), target=s.app.pid)
+                ms = run_act(ACT, s.desk, "click", *s.where(), target=s.app.pid)
                 if i:
                     s.click_ms.append(ms)
                 time.sleep(0.45)
         for i in range(max(3, args.rounds // 4)):
             for s in sessions:
                 s.app.ask('set ""', "set")
-                s.type_ms.append(run_act(s.desk, "type", text, target=s.app.pid) / 200)
+                s.type_ms.append(run_act(ACT, s.desk, "type", text, target=s.app.pid) / 200)
                 time.sleep(0.3)
                 s.exact += s.app.ask("text")["text"] == text
+        for i in range(max(3, args.rounds // 4)):
+            for s in sessions:
+                s.frame_ms.append(frame_ms(s.w, s.app, i))
         for i in range(args.rounds):
             for s in sessions:
                 s.focus_round(i)
                 time.sleep(0.3)
-        idle = {}
-        before = {s.name: cpu_seconds(s.w.proc.pid) for s in sessions}
-        time.sleep(10)
-        for s in sessions:
-            idle[s.name] = (cpu_seconds(s.w.proc.pid) - before[s.name]) / 10 * 100
+        idle = dict(zip((s.name for s in sessions), idle_cpu([s.w for s in sessions])))
         x, w = sessions
         rows = [("act click, median ms", statistics.median(x.click_ms),
                  statistics.median(w.click_ms)),
                 ("act type, ms per character", statistics.median(x.type_ms),
                  statistics.median(w.type_ms)),
+                ("retitle -> kept frame, median ms", statistics.median(x.frame_ms),
+                 statistics.median(w.frame_ms)),
                 ("focus change -> app line p50 ms", pct(x.focus_ms, 50), pct(w.focus_ms, 50)),
                 ("focus change -> app line p99 ms", pct(x.focus_ms, 99), pct(w.focus_ms, 99)),
                 ("idle recording watcher, % CPU", idle[x.name], idle[w.name])]
-        print(f"{'':34s} {x.name:>12s} {w.name:>16s}  ratio sway/X11")
-        for label, a, b in rows:
-            print(f"{label:34s} {a:12.2f} {b:16.2f}  {b / a if a else float('nan'):8.2f}")
+        print_table(rows, (x.name, w.name), "sway/X11")
         runs = len(x.type_ms)
         print(f"type exact: X11 {x.exact} of {runs}, sway {w.exact} of {runs} runs")
         for s in sessions:
