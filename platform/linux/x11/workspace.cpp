@@ -143,23 +143,14 @@ std::function<void()> frontWindowHandler;
 
 bool activeLost = false;
 
-gboolean onActiveChange(int, GIOCondition condition, gpointer) {
-    // A lost display ends the notices, not the program; the connection is never used again.
-    if (activeLost || (condition & (G_IO_HUP | G_IO_ERR))) return G_SOURCE_REMOVE;
-    bool changed = false;
-    while (!activeLost && XPending(activeDpy)) {
-        XEvent ev;
-        XNextEvent(activeDpy, &ev);
-        if (ev.type == PropertyNotify && ev.xproperty.atom == activeAtom) changed = true;
-    }
-    if (activeLost) return G_SOURCE_REMOVE;
-    if (!changed) return G_SOURCE_CONTINUE;
+// The active window changed (or was announced again).
+void lookAtActive() {
     Window active = xlinux::activeWindow(activeDpy);
     // A moment with no active window (between one closing and the next taking over) changes
     // nothing: the front application and its window stay until another window is active.
     // Every change is looked at, even to the same id: a client that connects later may be
     // given the id of a window gone meanwhile.
-    if (active == None) return G_SOURCE_CONTINUE;
+    if (active == None) return;
     auto app = workspace::x11::frontOn(activeDpy);
     int pid = app ? app->pid : 0;
     // The window manager sets the property again for the window already active (a click in
@@ -171,11 +162,28 @@ gboolean onActiveChange(int, GIOCondition condition, gpointer) {
         // A switch between windows of one application is not an activation, but its window
         // changed.
         if (!sameWindow && frontWindowHandler) frontWindowHandler();
-        return G_SOURCE_CONTINUE;
+        return;
     }
     lastActivePid = pid;
     if (activateHandler) activateHandler(app);
-    return G_SOURCE_CONTINUE;
+}
+
+gboolean onActiveChange(int, GIOCondition condition, gpointer) {
+    // A lost display ends the notices, not the program; the connection is never used again.
+    if (activeLost || (condition & (G_IO_HUP | G_IO_ERR))) return G_SOURCE_REMOVE;
+    // Looking is made of round trips: a change that arrives meanwhile waits in Xlib's queue,
+    // where the descriptor no longer shows it, so the queue is emptied before returning.
+    for (;;) {
+        bool changed = false;
+        while (!activeLost && XPending(activeDpy)) {
+            XEvent ev;
+            XNextEvent(activeDpy, &ev);
+            if (ev.type == PropertyNotify && ev.xproperty.atom == activeAtom) changed = true;
+        }
+        if (activeLost) return G_SOURCE_REMOVE;
+        if (!changed) return G_SOURCE_CONTINUE;
+        lookAtActive();
+    }
 }
 
 } // namespace
