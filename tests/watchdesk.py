@@ -29,6 +29,7 @@ import sys
 import tempfile
 import threading
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.environ.get("ZEPHRIN_ROOT", os.path.dirname(HERE))
@@ -489,6 +490,24 @@ class Desk:
 
     def frame_files(self):
         return sorted(os.listdir(self.frames))
+
+
+class RecordingCase(unittest.TestCase):
+    """A suite on one desktop (DESK, a Desk class) with one recording watcher, `self.w`."""
+    DESK = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = (cls.DESK or Desk)().start()
+        try:
+            cls.w = cls.desk.recording()
+        except BaseException:
+            cls.desk.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.finish(cls.w)
 
 
 def free_port():

@@ -12,6 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gnomedesk import GnomeDesk, mutter_missing  # noqa: E402
+from watchdesk import RecordingCase  # noqa: E402
 
 MISSING = mutter_missing()
 # Everything a US keymap has a key for: both levels, symbols, tab and new line.
@@ -20,19 +21,8 @@ WATCH = os.environ.get("ZEPHRIN_WATCH")
 
 
 @unittest.skipIf(MISSING, MISSING)
-class Gnome(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = GnomeDesk().start()
-        try:
-            cls.w = cls.desk.recording()
-        except BaseException:
-            cls.desk.stop()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.finish(cls.w)
+class Gnome(RecordingCase):
+    DESK = GnomeDesk
 
     def in_front(self, name):
         """A new test window: Mutter gives a new window the focus."""

@@ -7,7 +7,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from watchdesk import PYTHON, ROOT, Desk  # noqa: E402
+from watchdesk import PYTHON, ROOT, RecordingCase  # noqa: E402
 
 CLIPOWNER = os.path.join(ROOT, "tests", "input", "clipowner.py")
 SECRET = "Zq7secretVXW"
@@ -16,20 +16,7 @@ LEAKS = ("keys", "key_shortcut", "click", "scroll", "paste", "copy", "value", "f
          "page", "window", "frame")
 
 
-class Gtk(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = Desk().start()
-        try:
-            cls.w = cls.desk.recording()
-        except BaseException:
-            cls.desk.stop()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.finish(cls.w)
-
+class Gtk(RecordingCase):
     def front(self, name, title=None):
         """A fresh app in front, observed, its window read; returns (app, mark after that)."""
         m = self.w.mark()

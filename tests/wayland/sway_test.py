@@ -10,6 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from swaydesk import PYTHON, ROOT, SwayDesk, sway_missing  # noqa: E402
+from watchdesk import RecordingCase  # noqa: E402
 
 GTK4APP = os.path.join(ROOT, "tests", "apps", "gtk4app.py")
 
@@ -23,19 +24,8 @@ MIXED = (MIXED + "0123456789" * 20)[:200]
 
 
 @unittest.skipIf(MISSING, MISSING)
-class Sway(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.desk = SwayDesk().start()
-        try:
-            cls.w = cls.desk.recording()
-        except BaseException:
-            cls.desk.stop()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.finish(cls.w)
+class Sway(RecordingCase):
+    DESK = SwayDesk
 
     def front(self, name):
         m = self.w.mark()
