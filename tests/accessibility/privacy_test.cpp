@@ -239,3 +239,30 @@ TEST(Undecided, QuickSwitchesDecideTheLastApplication) {
     EXPECT_EQ(windows.back()["window"], "Draft");
     EXPECT_EQ(windows.back()["app"], "Editor");
 }
+
+TEST(Undecided, AFieldOfAPrivateWindowStaysUntoldInTheNextWindow) {
+    // Typed into a private window, then within the value's settling time another window (of
+    // the same application, or another one) comes to the front that is not private.
+    for (bool otherApp : {false, true}) {
+        SCOPED_TRACE(otherApp ? "another application" : "another window");
+        Switch s;
+        focusedWindow(editor.pid, "Draft");
+        s.answers();
+        sim::axSet(s.window, "AXTitle", "Notes - Private Browsing");
+        sim::axNotify(s.window, "AXTitleChanged");
+        s.run();
+        EXPECT_EQ(kindsOf(s.lines()), Kinds{"private"});
+        sim::axNotify(s.field, "AXValueChanged");
+        s.run(0.5);
+        if (otherApp) {
+            sim::activate(editor);
+        } else {
+            sim::axSet(s.window, "AXTitle", "Start");
+            sim::axNotify(s.window, "AXTitleChanged");
+        }
+        s.run(3);
+        std::string out = s.all();
+        EXPECT_NE(out.find("\"window\""), std::string::npos) << out;
+        EXPECT_EQ(out.find("secret"), std::string::npos) << out;
+    }
+}

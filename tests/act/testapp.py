@@ -219,7 +219,10 @@ def command(line):
     elif word == "keymaps":
         say(event="keymaps", count=keymap_changes)
     elif word == "sync":
-        # Input the server has delivered may wait in our queue behind this command: taken first.
+        # Input the server has delivered may wait in our queue behind this command, or still in
+        # the server's buffer for us while our own requests are pending there: a round trip
+        # brings all of it in, and it is taken first.
+        Gdk.Display.get_default().sync()
         while Gtk.events_pending():
             Gtk.main_iteration_do(False)
         say(event="sync")

@@ -35,6 +35,18 @@ void valueChanged(const ax::ElementRef& element) {
     valueTimer = loop::oneShot(1.5, valueSettled);
 }
 
+// A field changed in a private window stays untold, also when its value would settle with
+// another window in front; one changed while its window is undecided counts once it is decided.
+void valueNoticed(const ax::ElementRef& element) {
+    if (holdWhileUndecided([element] { valueNoticed(element); })) return;
+    if (!currentPrivate) {
+        valueChanged(element);
+    } else if (pendingValueElement && ax::sameElement(pendingValueElement, element)) {
+        // What it holds now was typed in private.
+        pendingValueElement.reset();
+    }
+}
+
 } // namespace
 
 void observerCallback(const ax::ElementRef& element, const std::string& notification) {
@@ -47,7 +59,7 @@ void observerCallback(const ax::ElementRef& element, const std::string& notifica
         readFocus();
         readWindow("focus");
     } else if (notification == "AXValueChanged" || notification == "AXSelectedTextChanged") {
-        valueChanged(element);
+        valueNoticed(element);
     } else if (notification == "AXMenuItemSelected") {
         // A menu choice is told in private windows too, but not what its label quotes of the
         // page ("Search for “<selected text>”").
