@@ -328,11 +328,13 @@ ElementRef focusedElement(const ElementRef& app) {
     }
     ElementRef w = activeWindow(app);
     if (!w) return nullptr;
-    if (ElementRef found = searchFocused(w)) return found;
+    ElementRef found = searchFocused(w);
     // Toolkits without the Collection interface (GTK 4, Qt): the mirror knows the states.
-    if (std::string path = axmirror::focusedPath(app->bus, w->path); !path.empty())
-        return child(app, path.c_str());
-    return nullptr;
+    if (!found)
+        if (std::string path = axmirror::focusedPath(app->bus, w->path); !path.empty())
+            found = child(app, path.c_str());
+    if (found) axtrack::focusFound(app->bus);
+    return found;
 }
 
 struct Box {

@@ -777,18 +777,26 @@ std::string focusedPath(const std::string& bus, const std::string& within) {
     auto a = apps.find(bus);
     if (a == apps.end()) return "";
     auto& nodes = a->second.nodes;
-    for (auto& [path, n] : nodes) {
-        if (!((n.states >> ATSPI_STATE_FOCUSED) & 1) || axlinux::windowRole(n.role)) continue;
-        if (within.empty()) return path;
-        // Below the window: up through the parents the mirror knows.
+    auto below = [&](const Node& n) {
+        if (within.empty()) return true;
+        // Up through the parents the mirror knows.
         std::string up = n.parent;
         for (int depth = 0; !up.empty() && depth < 64; ++depth) {
-            if (up == within) return path;
+            if (up == within) return true;
             auto p = nodes.find(up);
             up = p == nodes.end() ? "" : p->second.parent;
         }
+        return false;
+    };
+    // Qt marks a text's viewport focused along with the text: what can take the focus wins.
+    std::string fallback;
+    for (auto& [path, n] : nodes) {
+        if (!((n.states >> ATSPI_STATE_FOCUSED) & 1) || axlinux::windowRole(n.role) || !below(n))
+            continue;
+        if ((n.states >> ATSPI_STATE_FOCUSABLE) & 1) return path;
+        if (fallback.empty()) fallback = path;
     }
-    return "";
+    return fallback;
 }
 
 Stats stats(const std::string& bus) {

@@ -35,6 +35,8 @@ namespace {
 // Never destroyed: the event thread outlives static destruction.
 std::mutex& focusMutex = *new std::mutex;
 std::map<std::string, std::string>& focusedByApp = *new std::map<std::string, std::string>;
+// Applications whose focused object was found without a focus event.
+std::set<std::string>& focusFoundFor = *new std::set<std::string>;
 std::string& lastFocusBus = *new std::string;
 std::string& lastFocusPath = *new std::string;
 std::atomic<bool> secure{false};
@@ -134,6 +136,7 @@ void trackFocus(const atspi::Event& e) {
         // An application that quits takes its focus, and its password field, with it.
         std::lock_guard lock(focusMutex);
         focusedByApp.erase(e.sender);
+        focusFoundFor.erase(e.sender);
         std::erase_if(roles, [&](auto& r) { return r.first.starts_with(e.sender + "/"); });
         menuClosing.erase(e.sender);
         menuHighlighted.erase(e.sender);
@@ -349,7 +352,25 @@ std::string focusedPath(const std::string& bus) {
     return it == focusedByApp.end() ? std::string() : it->second;
 }
 
+void focusFound(const std::string& bus) {
+    std::lock_guard lock(focusMutex);
+    focusFoundFor.insert(bus);
+}
+
 void mirrorBuilt(const std::string& bus, int pid) {
+    // A focus taken before we listened, in a toolkit that repeats nothing (Qt 5), is told once
+    // the mirror knows it.
+    std::string focused;
+    bool unknown;
+    {
+        std::lock_guard lock(focusMutex);
+        unknown = !focusedByApp.count(bus) && !focusFoundFor.count(bus);
+    }
+    if (unknown) focused = axmirror::focusedPath(bus, "");
+    if (!focused.empty()) {
+        std::lock_guard lock(focusMutex);
+        if (!focusFoundFor.insert(bus).second) focused.clear();
+    }
     std::vector<ax::ObserverRef> watching;
     {
         std::lock_guard lock(observersMutex);
@@ -362,6 +383,12 @@ void mirrorBuilt(const std::string& bus, int pid) {
             if (!o->notifications.count("AXWindowCreated")) continue;
         }
         deliver(o, axlinux::makeElement(bus, axlinux::rootPath, pid, 250), "AXWindowCreated");
+        if (focused.empty()) continue;
+        {
+            std::lock_guard lock(o->mutex);
+            if (!o->notifications.count("AXFocusedUIElementChanged")) continue;
+        }
+        deliver(o, axlinux::makeElement(bus, focused, pid, 250), "AXFocusedUIElementChanged");
     }
 }
 

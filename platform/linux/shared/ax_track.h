@@ -27,8 +27,12 @@ std::string menuItemAt(const std::string& bus, double x, double y);
 // Whether the application has a menu item highlighted (or left moments ago).
 bool menuActive(const std::string& bus);
 
+// The application's focused object was found without a focus event (in its states).
+void focusFound(const std::string& bus);
+
 // The mirror of an application has been built: its observers hear "AXWindowCreated" of its root,
-// so the window is read again from the mirror (a first walk made meanwhile may have been partial).
+// so the window is read again from the mirror (a first walk made meanwhile may have been partial),
+// and "AXFocusedUIElementChanged" when the focus is known only from the mirror's states.
 void mirrorBuilt(const std::string& bus, int pid);
 
 } // namespace axtrack
