@@ -265,13 +265,21 @@ class Faults(unittest.TestCase):
 
     def test_4_a_server_grab_holds_nothing(self):
         # Another client holds the X server: nobody else's requests are answered meanwhile.
-        app = self.desk.gtk("Held")
+        # A terminal: off the accessibility bus, so nothing it would stop answering holds back
+        # the frame its window asks for.
+        self.own(subprocess.Popen(["xterm", "-T", "Held", "-geometry", "80x24+40+40"],
+                                  env=self.desk.env, **self.desk.run_as))
         w = self.desk.watch()
-        w.send(cmd="config", frames=False)
-        w.wait("app", app="Held")
+        os.mkdir(os.path.join(self.desk.tmp, "held"), 0o700)
         grabber = self.own(subprocess.Popen([PYTHON, "-c", GRABBER], env=self.desk.env,
                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE))
         try:
+            self.assertEqual(grabber.stdout.readline().strip(), b"ready")
+            w.send(cmd="config", frames_dir=os.path.join(self.desk.tmp, "held"), frames=True)
+            w.wait("window", window="Held", timeout=30)
+            # At once: the frame the new window asks for 0.7 s later needs the window list.
+            grabber.stdin.write(b"grab\n")
+            grabber.stdin.flush()
             self.assertEqual(grabber.stdout.readline().strip(), b"grabbed")
             # Long enough for the idle check (every 5 s) to ask the server while it is held.
             time.sleep(6)
@@ -308,6 +316,8 @@ import ctypes, sys, time
 xlib = ctypes.CDLL("libX11.so.6")
 xlib.XOpenDisplay.restype = ctypes.c_void_p
 dpy = ctypes.c_void_p(xlib.XOpenDisplay(None))
+print("ready", flush=True)
+sys.stdin.readline()
 xlib.XGrabServer(dpy)
 xlib.XSync(dpy, 0)
 print("grabbed", flush=True)

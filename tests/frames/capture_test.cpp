@@ -73,6 +73,11 @@ struct Capture : ::testing::Test {
         observedPid = 0;
         observedApp.reset();
     }
+    // A frame asked for now: the window is chosen off the main thread.
+    void shoot(const std::string& why) {
+        captureFrame(why);
+        sim::drain();
+    }
     std::vector<json> frames() {
         std::vector<json> out;
         for (auto& e : takeEvents())
@@ -110,21 +115,21 @@ TEST_F(Capture, ChoosesTheFrontmostOrdinaryWindowOfTheObservedProcess) {
                                                window(5, 40, 40),             // just big enough
                                                window(6, 800, 600)});
     sim::setWindowPicture(5, shot(false));
-    captureFrame("window");
+    shoot("window");
     auto events = frames();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0]["window_id"], 5);
 
     // The first qualifying window decides, even when its number is unusable.
     sim::setWindows(std::vector<windows::Info>{window(0, 800, 600), window(6, 800, 600)});
-    captureFrame("window");
+    shoot("window");
     auto unusable = windows::Info{};
     unusable.number = 9;
     unusable.pid = pid; // no bounds: skipped
     sim::setWindows(std::vector<windows::Info>{unusable, window(3, 39.5, 400)});
-    captureFrame("window");
+    shoot("window");
     sim::setWindows(std::nullopt);
-    captureFrame("window");
+    shoot("window");
     for (auto& e : frames())
         EXPECT_EQ(e, (json{{"kind", "frame_dropped"}, {"why", "no_window"}, {"t", e["t"]}}));
     EXPECT_EQ(sim::capturesTaken(), 1u);
@@ -152,20 +157,20 @@ TEST_F(Capture, NothingWithoutEveryPrecondition) {
 
 TEST_F(Capture, PausedOrPrivateWhenThePictureArrivesDropsItSilently) {
     sim::setCapturesWait(true);
-    captureFrame("value");
+    shoot("value");
     paused = true;
     sim::releaseCaptures();
     EXPECT_TRUE(frames().empty());
     paused = false;
 
-    captureFrame("value");
+    shoot("value");
     currentPrivate = true;
     sim::releaseCaptures();
     EXPECT_TRUE(frames().empty());
     currentPrivate = false;
 
     // Frames switched off after the window was chosen do not stop the frame.
-    captureFrame("value");
+    shoot("value");
     framesOn = false;
     sim::releaseCaptures();
     auto events = frames();
@@ -175,9 +180,9 @@ TEST_F(Capture, PausedOrPrivateWhenThePictureArrivesDropsItSilently) {
 
 TEST_F(Capture, CapturesInFlightEachEndInTheirOwnFrame) {
     sim::setCapturesWait(true);
-    captureFrame("value");
+    shoot("value");
     title("Drafts"); // a new frame key, so the second is no duplicate
-    captureFrame("copy");
+    shoot("copy");
     EXPECT_EQ(sim::capturesInFlight(), 2u);
     sim::releaseCaptures();
     auto events = frames();
@@ -190,7 +195,7 @@ TEST_F(Capture, CapturesInFlightEachEndInTheirOwnFrame) {
 TEST_F(Capture, EachFailureHasItsReason) {
     sim::setCapturesWait(true);
     auto outcome = [&](const std::function<void()>& meanwhile) {
-        captureFrame("value");
+        shoot("value");
         meanwhile();
         sim::releaseCaptures();
         auto events = frames();
@@ -222,7 +227,7 @@ TEST_F(Capture, PicturesAreHeldOnlyWhileFramesMayBeWanted) {
     framesChanged();
     EXPECT_FALSE(sim::captureHeld());
     framesDir = dir.str();
-    captureFrame("value");
+    shoot("value");
     EXPECT_TRUE(sim::captureHeld());
     framesOn = false;
     framesChanged();

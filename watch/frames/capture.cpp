@@ -20,10 +20,10 @@ void dropped(const char* why) {
 }
 
 // The observed process's frontmost ordinary window big enough to show something.
-std::optional<uint32_t> chooseWindow(const std::vector<windows::Info>& list) {
+std::optional<uint32_t> chooseWindow(const std::vector<windows::Info>& list, int pid) {
     for (const windows::Info& w : list)
-        if (w.pid == observedPid && w.layer == windows::normalLayer && w.bounds &&
-            w.bounds->width >= 40 && w.bounds->height >= 40)
+        if (w.pid == pid && w.layer == windows::normalLayer && w.bounds && w.bounds->width >= 40 &&
+            w.bounds->height >= 40)
             return static_cast<uint32_t>(w.number);
     return std::nullopt;
 }
@@ -80,17 +80,19 @@ void captureFrame(const std::string& why) {
     if (!mayDisclose() || !framesOn.load() || framesDir.empty() || observedPid == 0 ||
         !permissions::screenAccess())
         return;
-    std::optional<uint32_t> windowId;
-    {
+    // The window list asks the display server, which another client's grab can hold up for as
+    // long as it likes: never on the main thread.
+    static loop::Queue* queue = loop::makeSerialQueue("zephrin.watch.frames");
+    loop::async(queue, [why, frameKey = std::to_string(observedPid) + ":" + currentWindow,
+                        pid = observedPid, app = observedApp, hosts = hostsNow(),
+                        epoch = windowEpoch.load()]() mutable {
         auto list = windows::onScreen();
-        if (!list) return dropped("no_window");
-        windowId = chooseWindow(*list);
-    }
-    if (!windowId || *windowId == 0) return dropped("no_window");
-    std::string frameKey = std::to_string(observedPid) + ":" + currentWindow;
-    capture::captureWindow(*windowId,
-                           [why, frameKey, id = *windowId, app = observedApp, hosts = hostsNow(),
-                            epoch = windowEpoch.load()](capture::Result result) {
-                               captured(std::move(result), why, frameKey, id, app, hosts, epoch);
-                           });
+        std::optional<uint32_t> windowId = list ? chooseWindow(*list, pid) : std::nullopt;
+        if (!windowId || *windowId == 0) return dropped("no_window");
+        capture::captureWindow(*windowId, [why, frameKey, id = *windowId, app = std::move(app),
+                                           hosts = std::move(hosts),
+                                           epoch](capture::Result result) {
+            captured(std::move(result), why, frameKey, id, app, hosts, epoch);
+        });
+    });
 }
