@@ -119,11 +119,12 @@ class Gnome(RecordingCase):
             return "down" if e["dy"] > 0 else "up" if e["dy"] < 0 else "none"
         for direction, amount in (("down", 2), ("up", 1)):
             self.act("scroll", x, y, direction, amount, target=app.pid)
-            got = []
+            got, seen = [], []
             deadline = time.monotonic() + 20
             while len(got) < amount and time.monotonic() < deadline:
-                got += [way(e) for e in app.drain(0.1) if e["event"] == "scroll"]
-            self.assertEqual(got, [direction] * amount)
+                seen += app.drain(0.1)
+                got = [way(e) for e in seen if e["event"] == "scroll"]
+            self.assertEqual(got, [direction] * amount, seen)
         app.stop()
 
 

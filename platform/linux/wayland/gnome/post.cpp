@@ -22,6 +22,7 @@ constexpr const char* rd = "org.gnome.Mutter.RemoteDesktop";
 constexpr const char* rdSession = "org.gnome.Mutter.RemoteDesktop.Session";
 constexpr const char* sc = "org.gnome.Mutter.ScreenCast";
 constexpr int callMs = 2000;
+constexpr int settleMs = 60;
 
 struct Session {
     std::string path;   // the remote-desktop session
@@ -100,8 +101,11 @@ Session* ready() {
     return &*session;
 }
 
+std::chrono::steady_clock::time_point lastSent;
+
 // A call that fails after the session started means Mutter (or the bus) went away.
 bool notify(const char* method, GVariant* params) {
+    lastSent = std::chrono::steady_clock::now();
     if (mutter::call(rd, session->path.c_str(), rdSession, method, params, nullptr, callMs))
         return true;
     if (lostHandler) lostHandler();
@@ -266,6 +270,10 @@ void finish() {
         if (!(isButton ? button(code, false) : keysym(code, false))) break;
     }
     held.clear();
+    // Mutter hands an event to the application at its next frame, and drops what is still queued
+    // for a device that is gone by then: the session's devices outlive the last event by a few
+    // frames (a wheel step, the last thing a scroll sends, was lost under load).
+    std::this_thread::sleep_until(lastSent + std::chrono::milliseconds(settleMs));
     mutter::call(rd, session->path.c_str(), rdSession, "Stop", nullptr, nullptr, callMs);
     session.reset();
     tried = false;
