@@ -492,6 +492,33 @@ class Desk:
         return sorted(os.listdir(self.frames))
 
 
+class SessionDesk(Desk):
+    """The desk on a Wayland session (vd: its virtual desktop), whose user owns the frames folder;
+    the person's hands are act's and the test app's."""
+
+    ACT = os.environ.get("ZEPHRIN_ACT", os.path.join(ROOT, "build", "act", "act"))
+
+    def start(self):
+        super().start()
+        self.vd.own(self.frames)
+        return self
+
+    def testapp(self, name):
+        """tests/act/testapp.py: a text view that reports the input it gets."""
+        sys.path.insert(0, os.path.join(ROOT, "tests", "act"))
+        from actdesk import TestApp
+        return self._own(TestApp(self, name))
+
+    def act(self, *args, target=None):
+        """One run of act as the desktop's user; (exit status, its reply, checked)."""
+        argv = [self.ACT, *map(str, args)]
+        if target is not None:
+            argv += ["--pid", str(target)]
+        r = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=60,
+                           **self.run_as)
+        return r.returncode, protocol.check_reply(r.stdout, str(args[0]))
+
+
 class RecordingCase(unittest.TestCase):
     """A suite on one desktop (DESK, a Desk class) with one recording watcher, `self.w`."""
     DESK = None

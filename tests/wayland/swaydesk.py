@@ -8,26 +8,17 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
-from watchdesk import PYTHON, ROOT, Desk  # noqa: E402,F401
-
-import protocol  # noqa: E402
+from watchdesk import PYTHON, ROOT, Desk, SessionDesk  # noqa: E402,F401
 
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "act"))
-from actdesk import TestApp  # noqa: E402
 from desktop import SwayDesktop, sway_missing  # noqa: E402,F401
 
-ACT = os.environ.get("ZEPHRIN_ACT", os.path.join(ROOT, "build", "act", "act"))
+ACT = SessionDesk.ACT
 
 
-class SwayDesk(Desk):
+class SwayDesk(SessionDesk):
     def __init__(self, width=1280, height=800):
         super().__init__(width, height, SwayDesktop(width, height))
-
-    def start(self):
-        super().start()
-        self.vd.own(self.frames)
-        return self
 
     def views(self):
         """Every view in sway's tree: id, pid, app_id, name, rect, floating, focused, visible."""
@@ -88,10 +79,6 @@ class SwayDesk(Desk):
         subprocess.run(["wtype", "-d", str(delay), "--", text], env=self.env, check=True,
                        timeout=60, **self.run_as)
 
-    def testapp(self, name):
-        """tests/act/testapp.py: a text view that reports the input it gets."""
-        return self._own(TestApp(self, name))
-
     def surface_origin(self, pid):
         """Where a view's surface begins on the screen: GTK's coordinates on Wayland start there."""
         tree = json.loads(self.vd.swaymsg("-t", "get_tree").stdout)
@@ -106,12 +93,3 @@ class SwayDesk(Desk):
                     return got
             return None
         return find(tree)
-
-    def act(self, *args, target=None):
-        """One run of act as the desktop's user; (exit status, its reply, checked)."""
-        argv = [ACT, *map(str, args)]
-        if target is not None:
-            argv += ["--pid", str(target)]
-        r = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=60,
-                           **self.run_as)
-        return r.returncode, protocol.check_reply(r.stdout, str(args[0]))
