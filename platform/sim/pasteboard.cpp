@@ -1,8 +1,10 @@
 #include "platform/pasteboard.h"
+#include "platform/loop.h"
 #include "platform/sim/desktop.h"
 
 namespace {
 long count = 0;
+double at = 0;
 std::vector<std::string> currentTypes;
 std::optional<std::string> currentText;
 } // namespace
@@ -10,6 +12,7 @@ std::optional<std::string> currentText;
 namespace sim {
 void copyToPasteboard(std::vector<std::string> types, std::optional<std::string> text) {
     ++count;
+    at = loop::now();
     currentTypes = std::move(types);
     currentText = std::move(text);
 }
@@ -19,6 +22,10 @@ namespace pasteboard {
 
 long changeCount() {
     return count;
+}
+
+double changedAt() {
+    return at;
 }
 
 std::vector<std::string> types() {

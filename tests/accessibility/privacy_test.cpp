@@ -266,3 +266,37 @@ TEST(Undecided, AFieldOfAPrivateWindowStaysUntoldInTheNextWindow) {
         EXPECT_EQ(out.find("secret"), std::string::npos) << out;
     }
 }
+
+TEST(Undecided, ACopySeenAfterASwitchBelongsToNoWindow) {
+    // The pasteboard is looked at twice a second: a copy made in a private window just before
+    // another window came to the front is seen with that one in front.
+    for (bool otherApp : {false, true}) {
+        SCOPED_TRACE(otherApp ? "another application" : "another window");
+        Switch s;
+        focusedWindow(editor.pid, "Draft");
+        s.answers();
+        sim::axSet(s.window, "AXTitle", "Notes - Private Browsing");
+        sim::axNotify(s.window, "AXTitleChanged");
+        s.run(1);
+        s.lines();
+        sim::copyToPasteboard({"public.utf8-plain-text"}, "secret words");
+        s.run(0.05);
+        if (otherApp) {
+            sim::activate(editor);
+        } else {
+            sim::axSet(s.window, "AXTitle", "Start");
+            sim::axNotify(s.window, "AXTitleChanged");
+        }
+        s.run(1);
+        auto copies = s.of(s.lines(), "copy");
+        ASSERT_EQ(copies.size(), 1u);
+        EXPECT_EQ(copies[0], (json{{"kind", "copy"}, {"private", true}, {"t", copies[0]["t"]}}));
+        // A copy made there a moment later is that window's.
+        sim::copyToPasteboard({"public.utf8-plain-text"}, "draft words");
+        s.run(1);
+        copies = s.of(s.lines(), "copy");
+        ASSERT_EQ(copies.size(), 1u);
+        EXPECT_EQ(copies[0]["text"], "draft words");
+        EXPECT_EQ(copies[0]["window"], otherApp ? "Draft" : "Start");
+    }
+}

@@ -9,9 +9,11 @@
 std::atomic<std::uint64_t> windowEpoch{0};
 bool windowUndecided = false;
 std::uint64_t doubtEpoch = 0;
+double doubtAt = 0;
 
 void doubtNow() {
     doubtEpoch = ++windowEpoch;
+    doubtAt = loop::now();
 }
 
 namespace {

@@ -40,6 +40,8 @@ extern bool windowUndecided;
 // The epoch of the last doubt: a window decided private, or one left before it was decided.
 // A result read across window changes is good only when no doubt came between. Main thread.
 extern std::uint64_t doubtEpoch;
+// When the last doubt came, on loop::now()'s clock. Main thread.
+extern double doubtAt;
 // Starts a new epoch that is a doubt. Main thread.
 void doubtNow();
 

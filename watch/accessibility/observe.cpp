@@ -125,7 +125,11 @@ void lookForLateJoiner() {
 
 void tearDownObservation() {
     windowUndecided = false;
-    doubtNow();
+    // Leaving an application is a doubt; starting to record leaves none.
+    if (observedApp)
+        doubtNow();
+    else
+        ++windowEpoch;
     releaseHeld(false);
     if (joinTimer) loop::cancel(joinTimer);
     joinTimer.reset();

@@ -344,10 +344,13 @@ void windowMayHaveChanged(const std::string& why, bool anotherWindow) {
     // Keys counted so far belong to the window that was in front (a retitled window is the same).
     if (anotherWindow) flushKeys();
     if (!windowUndecided) retriesLeft = quickRetries;
-    // A window left before it was decided is a doubt, and what waits for it goes with it.
+    // A window left before it was decided is a doubt, and what waits for it goes with it. So is
+    // a private window left: what is noticed late (a copy) may still be its.
     if (windowUndecided && anotherWindow) {
         doubtNow();
         releaseHeld(false);
+    } else if (currentPrivate) {
+        doubtNow();
     } else {
         ++windowEpoch;
     }

@@ -10,6 +10,7 @@
 #include "watch/frames/imagejobs.h"
 #include "watch/input/clicks.h"
 #include "watch/input/keys.h"
+#include "watch/input/pasteboard.h"
 
 #include <cctype>
 
@@ -80,6 +81,8 @@ void configure(const json& cmd) {
 void doResume() {
     if (!paused.load()) return;
     paused.store(false);
+    // A copy made while paused is never told, also when it is seen only now.
+    rememberPasteboardCount();
     emit({{"kind", "resumed"}});
     if (!tap && !globalMonitor) startInput();
     observe(workspace::frontApplication());

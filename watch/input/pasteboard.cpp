@@ -28,6 +28,10 @@ json focusedDescription(const ax::ElementRef& app) {
 
 namespace {
 
+// How long before a copy a doubt still makes it the doubtful window's: a copy is noticed a
+// little after it was made, and a window change a little after it happened.
+constexpr double copyMargin = 0.25;
+
 void privateCopy() {
     if (!paused.load()) emit({{"kind", "copy"}, {"private", true}});
 }
@@ -83,5 +87,9 @@ void checkPasteboard() {
     // Absorbed whatever the state: a copy made while paused is never reported later.
     pasteboardCount = count;
     if (paused.load()) return;
+    // The copy was made in the window in front then, and is seen up to half a second later.
+    // When the front window was in doubt since shortly before it (another application, a
+    // private or undecided window), whose copy it is can't be known: only the fact is told.
+    if (doubtAt >= pasteboard::changedAt() - copyMargin) return privateCopy();
     reportCopy();
 }

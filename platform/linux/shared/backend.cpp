@@ -144,6 +144,9 @@ namespace pasteboard {
 long changeCount() {
     return ZEPHRIN_FORWARD(changeCount());
 }
+double changedAt() {
+    return ZEPHRIN_FORWARD(changedAt());
+}
 std::vector<std::string> types() {
     return ZEPHRIN_FORWARD(types());
 }

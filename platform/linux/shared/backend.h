@@ -64,6 +64,7 @@ std::optional<ax::Point> contentOrigin(unsigned long window);
     }                                                                                              \
     namespace pasteboard::NS {                                                                     \
     long changeCount();                                                                            \
+    double changedAt();                                                                            \
     std::vector<std::string> types();                                                              \
     std::optional<std::string> plainText();                                                        \
     }                                                                                              \

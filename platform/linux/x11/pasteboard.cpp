@@ -9,6 +9,7 @@
 // increments (INCR), only up to the 80 KB that hold the 20,000 UTF-16 units a copy reports.
 #include "platform/pasteboard.h"
 #include "platform/linux/x11/xdisplay.h"
+#include "platform/loop.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -24,6 +25,7 @@ namespace {
 
 struct Snapshot {
     long count = 0;
+    double at = 0; // when the change was noticed
     std::vector<std::string> types;
     std::optional<std::string> text;
 };
@@ -211,7 +213,9 @@ void watch(Reader r) {
         if (!copied(r, ev)) continue;
         do {
             r.changedAgain = false;
+            double at = loop::now();
             Snapshot s = read(r);
+            s.at = at;
             std::lock_guard<std::mutex> hold(lock);
             s.count = current.count + 1;
             current = std::move(s);
@@ -257,6 +261,11 @@ long changeCount() {
     start();
     std::lock_guard<std::mutex> hold(lock);
     return current.count;
+}
+
+double changedAt() {
+    std::lock_guard<std::mutex> hold(lock);
+    return current.at;
 }
 
 std::vector<std::string> types() {

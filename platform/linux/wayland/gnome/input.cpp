@@ -64,6 +64,9 @@ namespace pasteboard::gnome {
 long changeCount() {
     return 0;
 }
+double changedAt() {
+    return 0;
+}
 std::vector<std::string> types() {
     return {};
 }

@@ -3,6 +3,7 @@
 #include "platform/linux/shared/backend.h"
 #include "platform/linux/wayland/wlroots/client.h"
 #include "platform/linux/wayland/wlroots/selection.h"
+#include "platform/loop.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +18,7 @@ namespace {
 
 struct Snapshot {
     long count = 0;
+    double at = 0; // when the change was noticed
     std::vector<std::string> types;
     std::optional<std::string> text;
 };
@@ -107,6 +109,7 @@ void onDataOffer(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1
 
 void onSelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
     auto* w = static_cast<Watcher*>(data);
+    double at = loop::now();
     Snapshot s;
     if (offer) {
         auto* o = static_cast<Offer*>(zwlr_data_control_offer_v1_get_user_data(offer));
@@ -116,6 +119,7 @@ void onSelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_off
     }
     std::lock_guard<std::mutex> hold(lock);
     s.count = current.count + 1;
+    s.at = at;
     current = std::move(s);
 }
 
@@ -156,6 +160,11 @@ long changeCount() {
     start();
     std::lock_guard<std::mutex> hold(lock);
     return current.count;
+}
+
+double changedAt() {
+    std::lock_guard<std::mutex> hold(lock);
+    return current.at;
 }
 
 std::vector<std::string> types() {
