@@ -266,6 +266,13 @@ TEST(Copies, NothingCopiedBeforeStartOrWhilePausedIsEverReported) {
     w.command({{"cmd", "resume"}}).lines();
     w.run(5);
     EXPECT_TRUE(w.lines().empty());
+    // Also when the look that would absorb it comes only after "resume".
+    w.command({{"cmd", "pause"}}).lines();
+    w.run(0.2);
+    sim::copyToPasteboard({"public.utf8-plain-text"}, "just before resuming");
+    w.command({{"cmd", "resume"}}).lines();
+    w.run(5);
+    EXPECT_TRUE(w.lines().empty());
 }
 
 TEST(Idle, ReportedOncePerIdleMinuteThenActive) {
