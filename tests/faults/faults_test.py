@@ -283,6 +283,8 @@ class Faults(unittest.TestCase):
             self.assertEqual(grabber.stdout.readline().strip(), b"grabbed")
             # Long enough for the idle check (every 5 s) to ask the server while it is held.
             time.sleep(6)
+            # The host configures again: which application is in front waits for the server.
+            w.send(cmd="config", frames_dir=os.path.join(self.desk.tmp, "held"), frames=True)
             self.assertIsNotNone(probe(w), "no answer while the server is held")
             self.assertTrue(self.stopped_within(w, ANSWER))
         finally:

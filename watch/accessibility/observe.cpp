@@ -142,7 +142,28 @@ void tearDownObservation() {
     observedPid = 0;
 }
 
+namespace {
+std::uint64_t observations = 0; // grows with each observation; main thread
+} // namespace
+
+void observeFront() {
+    // The window system can be held by another client's grab for as long as it likes: the main
+    // thread never waits for it. An activation heard meanwhile is newer and wins. Until then
+    // the last observation is over, and nothing of what happens is told.
+    if (!paused.load()) flushKeys();
+    tearDownObservation();
+    windowUndecided = true;
+    std::uint64_t asked = ++observations;
+    loop::onUtility([asked] {
+        auto app = workspace::frontApplication();
+        loop::onMain([asked, app] {
+            if (asked == observations) observe(app);
+        });
+    });
+}
+
 void observe(const std::optional<workspace::App>& app) {
+    ++observations;
     // Keys typed so far belong to the application that was in front.
     if (!paused.load()) flushKeys();
     tearDownObservation();

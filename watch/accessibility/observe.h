@@ -36,5 +36,9 @@ void tearDownObservation();
 // the previous observation down.
 void observe(const std::optional<workspace::App>& app);
 
+// Observes the application in front, asked of the window system off the main thread. Until it
+// is known, what the person does counts as in an undecided window.
+void observeFront();
+
 // Puts back every attribute observation switched on, then says "restored".
 void restoreAll();

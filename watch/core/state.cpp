@@ -72,7 +72,7 @@ void configure(const json& cmd) {
         if (start != cmd.end() && isFalseStart(*start)) return;
         doResume();
     } else {
-        observe(workspace::frontApplication());
+        observeFront();
     }
 }
 
@@ -85,7 +85,7 @@ void doResume() {
     rememberPasteboardCount();
     emit({{"kind", "resumed"}});
     if (!tap && !globalMonitor) startInput();
-    observe(workspace::frontApplication());
+    observeFront();
 }
 
 void pauseRecording() {
