@@ -96,6 +96,21 @@ def reply_problem(record, action=None):
     return _problem(_by_action.get(action, _reply), record)
 
 
+def check_line(text):
+    """One line `watch` printed, parsed, after checking it (the line of `--probe` or `--version`
+    too); raises AssertionError with the line shown."""
+    line = text.decode(errors="replace") if isinstance(text, bytes) else text
+    try:
+        record = json.loads(line)
+    except ValueError:
+        raise AssertionError(f"watch printed a line that is not JSON: {line!r}") from None
+    alone = isinstance(record, dict) and "t" not in record
+    problem = command_line_problem(record) if alone else event_problem(record)
+    if problem:
+        raise AssertionError(f"watch line does not match the protocol ({problem}): {line!r}")
+    return record
+
+
 def check_reply(text, action=None):
     """The reply parsed, after checking it; raises AssertionError with the line shown."""
     line = text.decode(errors="replace") if isinstance(text, bytes) else text

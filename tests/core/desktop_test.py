@@ -10,6 +10,9 @@ ROOT = os.environ.get("ZEPHRIN_ROOT", os.path.join(os.path.dirname(__file__), ".
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 from desktop import VirtualDesktop  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from protocol import check_line  # noqa: E402  (every line checked against the schema)
+
 WATCH = os.environ.get("ZEPHRIN_WATCH", os.path.join(ROOT, "build/watch/watch"))
 APP = os.path.join(ROOT, "scripts", "demo_app.py")
 
@@ -26,7 +29,7 @@ class OnDesktop(unittest.TestCase):
     def test_probe_grants_everything_on_a_full_desktop(self):
         r = subprocess.run([WATCH, "--probe"], capture_output=True, env=self.desktop.env,
                            timeout=10)
-        rec = json.loads(r.stdout)
+        rec = check_line(r.stdout)
         self.assertEqual((rec["ax"], rec["listen"], rec["screen"]), (1, True, True))
 
     def test_config_reports_the_front_application(self):
@@ -43,7 +46,7 @@ class OnDesktop(unittest.TestCase):
                 time.sleep(0.05)
             r = subprocess.run([WATCH], input=b'{"cmd":"config"}\n{"cmd":"stop"}\n',
                                capture_output=True, env=self.desktop.env, timeout=10)
-            out = [json.loads(l) for l in r.stdout.decode().splitlines()]
+            out = [check_line(l) for l in r.stdout.decode().splitlines()]
             self.assertEqual([o["kind"] for o in out],
                              ["probe", "configured", "resumed", "app", "restored", "stopped"])
             self.assertEqual(out[3]["bundle"], "org.zephrin.DemoPad")
@@ -57,7 +60,7 @@ class OnDesktop(unittest.TestCase):
         env = {k: v for k, v in self.desktop.env.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
         env["XDG_RUNTIME_DIR"] = "/nonexistent"
         r = subprocess.run([WATCH, "--probe"], capture_output=True, env=env, timeout=10)
-        self.assertEqual(json.loads(r.stdout)["ax"], 0)
+        self.assertEqual(check_line(r.stdout)["ax"], 0)
         time.sleep(0.3)
         ours = {p.pid for p in self.desktop.procs}
         started = []
@@ -82,13 +85,13 @@ class LostDisplay(unittest.TestCase):
         try:
             watch = subprocess.Popen([WATCH], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, env=desktop.env)
-            self.assertEqual(json.loads(watch.stdout.readline())["screen"], True)
+            self.assertEqual(check_line(watch.stdout.readline())["screen"], True)
             xvfb = desktop.procs[0]
             xvfb.terminate()
             xvfb.wait(timeout=10)
             out, err = watch.communicate(b'{"cmd":"probe"}\n{"cmd":"probe"}\n{"cmd":"stop"}\n',
                                          timeout=20)
-            events = [json.loads(line) for line in out.decode().splitlines()]
+            events = [check_line(line) for line in out.decode().splitlines()]
             self.assertEqual([e["kind"] for e in events], ["probe", "probe", "stopped"])
             self.assertEqual((events[0]["screen"], events[0]["listen"]), (False, False))
             self.assertEqual(watch.returncode, 0)

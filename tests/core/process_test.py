@@ -3,9 +3,13 @@ import json
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from protocol import check_line  # noqa: E402  (every line checked against the schema)
 
 WATCH = os.environ.get("ZEPHRIN_WATCH", "../../build/watch/watch")
 
@@ -29,11 +33,11 @@ def read_line(p, timeout=10):
     line = p.stdout.readline()
     if not line:
         raise AssertionError("watch closed its output")
-    return json.loads(line)
+    return check_line(line)
 
 
 def kinds(text):
-    return [json.loads(l)["kind"] for l in text.decode().splitlines()]
+    return [check_line(l)["kind"] for l in text.decode().splitlines()]
 
 
 class CommandLine(unittest.TestCase):
@@ -49,7 +53,7 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(r.returncode, 0)
         self.assertTrue(r.stdout.endswith(b"\n"))
         self.assertEqual(r.stdout.count(b"\n"), 1)
-        rec = json.loads(r.stdout)
+        rec = check_line(r.stdout)
         self.assertEqual(set(rec), {"kind", "version", "ax", "listen", "screen", "macos", "pid"})
         self.assertEqual((rec["kind"], rec["version"]), ("probe", "1"))
         self.assertIs(type(rec["ax"]), int)
@@ -69,7 +73,7 @@ class Lifecycle(unittest.TestCase):
         r = subprocess.run([WATCH], capture_output=True, env=HEADLESS, stdin=subprocess.DEVNULL,
                            timeout=10)
         self.assertEqual(r.returncode, 0)
-        lines = [json.loads(l) for l in r.stdout.decode().splitlines()]
+        lines = [check_line(l) for l in r.stdout.decode().splitlines()]
         self.assertEqual([l["kind"] for l in lines], ["probe", "stopped"])
         self.assertIsInstance(lines[0]["t"], int)
 
@@ -190,7 +194,7 @@ class Input(unittest.TestCase):
             time.sleep(pause)
         out, _ = p.communicate(timeout=10)
         self.assertEqual(p.returncode, 0)
-        return [json.loads(l) for l in out.decode().splitlines()]
+        return [check_line(l) for l in out.decode().splitlines()]
 
     def test_command_split_over_writes(self):
         out = self.run_writes([b'{"cmd":"con', b'fig","start":f', b'alse}', b'\n'])
@@ -229,7 +233,7 @@ class ImageRequestsAtTheEnd(unittest.TestCase):
             r = subprocess.run([WATCH], input=names + b'{"cmd":"stop"}\n', capture_output=True,
                                env=HEADLESS, timeout=30)
             self.assertEqual(r.returncode, 0)
-            lines = [json.loads(l) for l in r.stdout.decode().splitlines()][1:]
+            lines = [check_line(l) for l in r.stdout.decode().splitlines()][1:]
             self.assertEqual(sorted(int(l["id"]) for l in lines[:-1]), list(range(40)), run)
             self.assertEqual(lines[-1]["kind"], "stopped", run)
 
@@ -248,7 +252,7 @@ class ImageRequestsAtTheEnd(unittest.TestCase):
             r = subprocess.run([WATCH], input=b"\n".join(commands) + b"\n", capture_output=True,
                                env=HEADLESS, timeout=30)
         self.assertEqual(r.returncode, 0)
-        lines = [json.loads(l) for l in r.stdout.decode().splitlines()]
+        lines = [check_line(l) for l in r.stdout.decode().splitlines()]
         # One answer each (a slow machine may see them answered as failed at the end).
         self.assertEqual(sorted(l["id"] for l in lines if l["kind"] == "blurred"),
                          ["deep", "last"])

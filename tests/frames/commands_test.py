@@ -5,9 +5,13 @@ import select
 import stat
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from protocol import check_line  # noqa: E402  (every line checked against the schema)
 
 import gi
 gi.require_version("GdkPixbuf", "2.0")
@@ -63,7 +67,7 @@ class ImageCommands(unittest.TestCase):
         while len(found) < count:
             ready, _, _ = select.select([self.watch.stdout], [], [], timeout)
             self.assertTrue(ready, "no answer within %s s" % timeout)
-            event = json.loads(self.watch.stdout.readline())
+            event = check_line(self.watch.stdout.readline())
             if event["kind"] in kinds:
                 found[event["id"]] = event
         return found

@@ -10,10 +10,23 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from protocol import check_line  # noqa: E402  (every line checked against the schema)
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.environ.get("ZEPHRIN_ROOT", os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 from desktop import VirtualDesktop  # noqa: E402
+
+BAD = []  # lines that don't match the schema, found by the reader thread
+
+
+def checked(raw):
+    try:
+        return check_line(raw)
+    except AssertionError as e:
+        BAD.append(str(e))
+        return json.loads(raw)
 
 WATCH = os.environ.get("ZEPHRIN_WATCH", os.path.join(ROOT, "build/watch/watch"))
 PY = "/usr/bin/python3"
@@ -79,7 +92,7 @@ class Session(unittest.TestCase):
         def read():
             for raw in cls.watch.stdout:
                 cls.everything.append(raw)
-                cls.lines.put(json.loads(raw))
+                cls.lines.put(checked(raw))
 
         cls.reader = threading.Thread(target=read, daemon=True)
         cls.reader.start()
@@ -97,6 +110,7 @@ class Session(unittest.TestCase):
                 p.kill()
                 p.wait()
         cls.desktop.stop()
+        assert not BAD, BAD
 
     @classmethod
     def command(cls, cmd):
@@ -252,13 +266,13 @@ class LostDisplayWhileRecording(unittest.TestCase):
                                      stderr=subprocess.PIPE, env=desktop.env)
             watch.stdin.write(b'{"cmd":"config","frames":false}\n')
             watch.stdin.flush()
-            while json.loads(watch.stdout.readline())["kind"] != "resumed":
+            while check_line(watch.stdout.readline())["kind"] != "resumed":
                 pass
             time.sleep(0.5)  # the listener and the clipboard reader are waiting on the server
             desktop.procs[0].terminate()
             desktop.procs[0].wait(timeout=10)
             out, _ = watch.communicate(b'{"cmd":"probe"}\n{"cmd":"stop"}\n', timeout=20)
-            kinds = [json.loads(line)["kind"] for line in out.decode().splitlines()]
+            kinds = [check_line(line)["kind"] for line in out.decode().splitlines()]
             self.assertEqual(kinds[-3:], ["probe", "restored", "stopped"])
             self.assertEqual(watch.returncode, 0)
         finally:

@@ -1,4 +1,5 @@
 #include "watch/accessibility/observe.h"
+#include "platform/loop.h"
 #include "platform/notices.h"
 #include "watch/accessibility/gate.h"
 #include "watch/accessibility/notices.h"
@@ -8,7 +9,10 @@
 #include "watch/input/keys.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <memory>
+#include <utility>
 #include <vector>
 
 std::string currentApp;
@@ -147,19 +151,32 @@ std::uint64_t observations = 0; // grows with each observation; main thread
 } // namespace
 
 void observeFront() {
-    // The window system can be held by another client's grab for as long as it likes: the main
-    // thread never waits for it. An activation heard meanwhile is newer and wins. Until then
-    // the last observation is over, and nothing of what happens is told.
+    // Until the front application is known, the last observation is over and nothing of what
+    // happens is told.
     if (!paused.load()) flushKeys();
     tearDownObservation();
     windowUndecided = true;
+    struct Answer {
+        std::atomic<bool> known{false};
+        std::optional<workspace::App> app;
+        bool used = false; // main thread
+    };
+    auto answer = std::make_shared<Answer>();
     std::uint64_t asked = ++observations;
-    loop::onUtility([asked] {
-        auto app = workspace::frontApplication();
-        loop::onMain([asked, app] {
-            if (asked == observations) observe(app);
+    loop::onUtility([answer, asked] {
+        answer->app = workspace::frontApplication();
+        answer->known = true;
+        loop::onMain([answer, asked] {
+            // An activation heard meanwhile is newer and wins.
+            if (!std::exchange(answer->used, true) && asked == observations) observe(answer->app);
         });
     });
+    // One round trip, usually: waited for, so the observation's events follow the command. The
+    // window system can be held by another client's grab for as long as it likes; then the
+    // commands go on, and the observation comes when the answer does.
+    if (loop::awaitWork(0.5, [answer] { return answer->known.load(); }) &&
+        !std::exchange(answer->used, true))
+        observe(answer->app);
 }
 
 void observe(const std::optional<workspace::App>& app) {

@@ -167,7 +167,8 @@ void onUtility(Job job) {
 }
 
 bool awaitWork(double seconds, const std::function<bool()>& done) {
-    // Polled: only the end of the process waits like this, and done() is cheap.
+    // Polled: such waits are short and rare (the front application at a command, the end of the
+    // process), and done() is cheap.
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
         if (std::chrono::steady_clock::now() >= end) return false;
