@@ -37,7 +37,8 @@ WindowRead readFrontWindow(const ax::ElementRef& app, const Hosts& hosts);
 extern std::atomic<std::uint64_t> windowEpoch;
 // The front window's privacy is not decided yet. Main thread.
 extern bool windowUndecided;
-// The epoch of the last doubt: a window decided private, or one left before it was decided.
+// The epoch of the last doubt: a window decided private, a private window or an application
+// left, or a window left before it was decided.
 // A result read across window changes is good only when no doubt came between. Main thread.
 extern std::uint64_t doubtEpoch;
 // When the last doubt came, on loop::now()'s clock. Main thread.
