@@ -111,7 +111,7 @@ void onSignal(GDBusConnection*, const char* sender, const char* path, const char
 // Applications send only the events some client asked the registry for.
 // (Names narrower than a whole class, like "object:state-changed", were not matched by GTK's
 // bridge here.)
-constexpr const char* wantedEvents[] = {"object:", "window:", "focus:"};
+constexpr const char* wantedEvents[] = {"object:", "window:", "focus:", "document:"};
 constexpr const char* registryName = "org.a11y.atspi.Registry";
 
 // The registry starts with the first client that asks for it, which may be us: our requests may
@@ -149,7 +149,7 @@ void leftTheBus(const std::string& name) {
 // Event thread: what the watcher asks of every connection, asked again of each new one.
 void subscribeAll(GDBusConnection* c) {
     for (const char* iface : {"org.a11y.atspi.Event.Object", "org.a11y.atspi.Event.Window",
-                              "org.a11y.atspi.Event.Focus"})
+                              "org.a11y.atspi.Event.Focus", "org.a11y.atspi.Event.Document"})
         g_dbus_connection_signal_subscribe(c, nullptr, iface, nullptr, nullptr, nullptr,
                                            G_DBUS_SIGNAL_FLAGS_NONE, onSignal, nullptr, nullptr);
     g_dbus_connection_signal_subscribe(

@@ -658,6 +658,33 @@ void adoptStranger(const std::string& bus, const std::string& path, int depth = 
         });
 }
 
+// A page that has loaded may have replaced its objects while it loaded without a word of each
+// (Firefox, a page mirrored while it loaded showed none of its paragraphs): its document is
+// mirrored anew, and observers hear once that is done, however few objects it has.
+void documentLoaded(const std::string& bus, const std::string& path) {
+    std::string parent;
+    bool known;
+    {
+        std::lock_guard lock(mutex);
+        auto a = apps.find(bus);
+        if (a == apps.end()) return;
+        Node* n = nodeOf(bus, path);
+        known = n != nullptr;
+        if (n) {
+            parent = n->parent;
+            std::vector<std::string> kids = n->children;
+            for (auto& k : kids)
+                eraseSubtree(a->second, k);
+        }
+        a->second.fresh = std::max(a->second.fresh, freshForNotice);
+    }
+    if (known)
+        fetchSubtree(bus, path, parent);
+    else
+        adoptStranger(bus, path);
+    settleCheck(bus);
+}
+
 void onEvent(const atspi::Event& e) {
     if (e.kind == "Bus") {
         forgetApp(e.sender);
@@ -673,6 +700,10 @@ void onEvent(const atspi::Event& e) {
         stranger = !a->second.nodes.count(e.path);
         // Objects beyond the cap stay unmirrored: their news costs the application nothing.
         if (stranger && a->second.nodes.size() >= nodeCap) return;
+    }
+    if (e.kind == "Document" && e.member == "LoadComplete") {
+        documentLoaded(e.sender, e.path);
+        return;
     }
     if (e.kind != "Object") return;
     if (stranger && !(e.member == "StateChanged" && e.minor == "defunct")) {
