@@ -240,26 +240,35 @@ TEST(Undecided, QuickSwitchesDecideTheLastApplication) {
     EXPECT_EQ(windows.back()["app"], "Editor");
 }
 
-TEST(Undecided, AFieldOfAPrivateWindowStaysUntoldInTheNextWindow) {
-    // Typed into a private window, then within the value's settling time another window (of
-    // the same application, or another one) comes to the front that is not private.
-    for (bool otherApp : {false, true}) {
-        SCOPED_TRACE(otherApp ? "another application" : "another window");
-        Switch s;
+// The browser's window private, then another window in front that is not: one of the same
+// application, or the editor's.
+struct Leaving : Switch {
+    Leaving() {
         focusedWindow(editor.pid, "Draft");
-        s.answers();
-        sim::axSet(s.window, "AXTitle", "Notes - Private Browsing");
-        sim::axNotify(s.window, "AXTitleChanged");
-        s.run();
-        EXPECT_EQ(kindsOf(s.lines()), Kinds{"private"});
-        sim::axNotify(s.field, "AXValueChanged");
-        s.run(0.5);
+        answers();
+        sim::axSet(window, "AXTitle", "Notes - Private Browsing");
+        sim::axNotify(window, "AXTitleChanged");
+        run(1);
+        EXPECT_EQ(kindsOf(lines()), Kinds{"private"});
+    }
+    void leave(bool otherApp) {
         if (otherApp) {
             sim::activate(editor);
         } else {
-            sim::axSet(s.window, "AXTitle", "Start");
-            sim::axNotify(s.window, "AXTitleChanged");
+            sim::axSet(window, "AXTitle", "Start");
+            sim::axNotify(window, "AXTitleChanged");
         }
+    }
+};
+
+TEST(Undecided, AFieldOfAPrivateWindowStaysUntoldInTheNextWindow) {
+    // Typed into the private window, left within the value's settling time.
+    for (bool otherApp : {false, true}) {
+        SCOPED_TRACE(otherApp ? "another application" : "another window");
+        Leaving s;
+        sim::axNotify(s.field, "AXValueChanged");
+        s.run(0.5);
+        s.leave(otherApp);
         s.run(3);
         std::string out = s.all();
         EXPECT_NE(out.find("\"window\""), std::string::npos) << out;
@@ -268,25 +277,14 @@ TEST(Undecided, AFieldOfAPrivateWindowStaysUntoldInTheNextWindow) {
 }
 
 TEST(Undecided, ACopySeenAfterASwitchBelongsToNoWindow) {
-    // The pasteboard is looked at twice a second: a copy made in a private window just before
-    // another window came to the front is seen with that one in front.
+    // The pasteboard is looked at twice a second: a copy made in the private window just before
+    // it was left is seen with another window in front.
     for (bool otherApp : {false, true}) {
         SCOPED_TRACE(otherApp ? "another application" : "another window");
-        Switch s;
-        focusedWindow(editor.pid, "Draft");
-        s.answers();
-        sim::axSet(s.window, "AXTitle", "Notes - Private Browsing");
-        sim::axNotify(s.window, "AXTitleChanged");
-        s.run(1);
-        s.lines();
+        Leaving s;
         sim::copyToPasteboard({"public.utf8-plain-text"}, "secret words");
         s.run(0.05);
-        if (otherApp) {
-            sim::activate(editor);
-        } else {
-            sim::axSet(s.window, "AXTitle", "Start");
-            sim::axNotify(s.window, "AXTitleChanged");
-        }
+        s.leave(otherApp);
         s.run(1);
         auto copies = s.of(s.lines(), "copy");
         ASSERT_EQ(copies.size(), 1u);
