@@ -537,6 +537,23 @@ class RecordingCase(unittest.TestCase):
         cls.desk.finish(cls.w)
 
 
+class SessionCase(RecordingCase):
+    """A recording on a Wayland session desk, with act's input and the test app's text."""
+
+    def act(self, *words, target):
+        status, reply = self.desk.act(*words, target=target)
+        self.assertEqual((status, reply), (0, {"ok": True}), words)
+
+    def text(self, app, want, timeout=20):
+        """The test app's text once it is want, or what it is after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            got = app.ask("text")["text"]
+            if got == want or time.monotonic() > deadline:
+                return got
+            time.sleep(0.05)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -12,7 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gnomedesk import GnomeDesk, mutter_missing  # noqa: E402
-from watchdesk import RecordingCase  # noqa: E402
+from watchdesk import SessionCase  # noqa: E402
 
 MISSING = mutter_missing()
 # Everything a US keymap has a key for: both levels, symbols, tab and new line.
@@ -21,7 +21,7 @@ WATCH = os.environ.get("ZEPHRIN_WATCH")
 
 
 @unittest.skipIf(MISSING, MISSING)
-class Gnome(RecordingCase):
+class Gnome(SessionCase):
     DESK = GnomeDesk
 
     def in_front(self, name):
@@ -30,18 +30,6 @@ class Gnome(RecordingCase):
         app = self.desk.testapp(name)
         self.w.wait("app", since=m, app=name, bundle=name, timeout=60)
         return app
-
-    def act(self, *words, target):
-        status, reply = self.desk.act(*words, target=target)
-        self.assertEqual((status, reply), (0, {"ok": True}), words)
-
-    def text(self, app, want, timeout=20):
-        deadline = time.monotonic() + timeout
-        while True:
-            got = app.ask("text")["text"]
-            if got == want or time.monotonic() > deadline:
-                return got
-            time.sleep(0.05)
 
     def test_probe_says_what_gnome_gives(self):
         r = subprocess.run([WATCH, "--probe"], env=self.desk.env, capture_output=True, text=True,

@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from swaydesk import PYTHON, ROOT, SwayDesk, sway_missing  # noqa: E402
-from watchdesk import RecordingCase  # noqa: E402
+from watchdesk import SessionCase  # noqa: E402
 
 GTK4APP = os.path.join(ROOT, "tests", "apps", "gtk4app.py")
 
@@ -24,7 +24,7 @@ MIXED = (MIXED + "0123456789" * 20)[:200]
 
 
 @unittest.skipIf(MISSING, MISSING)
-class Sway(RecordingCase):
+class Sway(SessionCase):
     DESK = SwayDesk
 
     def front(self, name):
@@ -58,18 +58,6 @@ class Sway(RecordingCase):
         """A point dx, dy into the app's text view, on the screen."""
         ox, oy = self.desk.surface_origin(app.pid)
         return ox + app.where["x"] + dx, oy + app.where["y"] + dy
-
-    def act(self, *words, target):
-        status, reply = self.desk.act(*words, target=target)
-        self.assertEqual((status, reply), (0, {"ok": True}), words)
-
-    def text(self, app, want, timeout=20):
-        deadline = time.monotonic() + timeout
-        while True:
-            got = app.ask("text")["text"]
-            if got == want or time.monotonic() > deadline:
-                return got
-            time.sleep(0.05)
 
     def test_act_clicks_types_and_presses_keys_exactly(self):
         app = self.in_front("Typer")
